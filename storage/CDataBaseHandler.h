@@ -1,0 +1,69 @@
+#pragma once
+
+#include "DbRecords.h"
+#include "ProtocolOption.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+
+// Owner of the SQLite database "server.db": devices of both kinds, their register descriptions
+// and the last value of every register. Lives on a thread of its own; only saveRegisterData runs
+// there, every other operation is a direct call. One mutex serialises all operations.
+class CDataBaseHandler : public QObject
+{
+    Q_OBJECT
+public:
+    // nullptr once after a failed construction; the next call tries the database again.
+    static CDataBaseHandler *getInstance();
+    // The reason of the last failed construction (empty when none failed).
+    static QString lastErrorText();
+
+    ~CDataBaseHandler() override;
+
+    bool registerNewDevice(const DB::SDeviceRegMapDescription &devInfo, ProtocolOption protocol);
+    bool deleteDevice(quint32 deviceId, ProtocolOption protocol);
+    QSqlQuery getDevices(QString searchText, ProtocolOption protocol);
+    QStringList getRegisteredDevices(ProtocolOption protocol);
+    QSqlQuery getRegisters(quint32 deviceId);
+    bool updateRegInfo(DB::SRegInfoUpdate info);
+    bool updateTCPRegInfo(DB::SRegInfoUpdate info);
+    DB::SRegisterParam getRegisterParam(QString devEui, quint32 regAddr);
+    // *ok is false when the query failed; an empty image for count 0 is a success.
+    DB::RegisterImage getRegisterData(quint32 port, quint32 startAddr, quint32 count,
+                                      bool *ok = nullptr);
+
+public slots:
+    // Reached by name with Qt::BlockingQueuedConnection; runs on the storage thread.
+    void saveRegisterData(DB::SDbDeviceRegDataSet regData);
+
+private:
+    struct SIndexDefinition
+    {
+        QString name;
+        QStringList columns;
+    };
+
+    CDataBaseHandler();
+
+    void failConstruction(const QString &text, const QString &reason);
+    bool createIndexes(const QList<SIndexDefinition> &indexes, const QString &table);
+
+    bool checkNewDevice(QSqlQuery &query, const QString &table, const QString &devEui);
+    bool insertDeviceRow(QSqlQuery &query, const QString &table,
+                         const DB::SDeviceRegMapDescription &devInfo, ProtocolOption protocol);
+    bool selectDeviceId(QSqlQuery &query, const QString &table, const QString &devEui,
+                        quint32 &deviceId);
+    bool insertDeviceRegisters(QSqlQuery &query, quint32 deviceId,
+                               const DB::SDeviceRegMapDescription &devInfo);
+
+    QSqlDatabase db;
+    QMutex mutex;
+
+    static CDataBaseHandler *self;
+    static bool failed;
+    static QString lastError;
+};

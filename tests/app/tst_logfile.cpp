@@ -1,0 +1,257 @@
+#include "CLogFile.h"
+#include "CSettings.h"
+#include "TempWorkDir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+// Log entries, rotation and the cross-thread entry. One working directory serves the whole case,
+// since the settings object is bound to the first "settings.conf" it sees; every test starts
+// from an empty directory apart from that file.
+class TestLogFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void entryFormat();
+    void sizeLimitIsInclusive();
+    void rotationWalksAndWraps();
+    void rotationWithoutCountEmptiesUnnumbered_data();
+    void rotationWithoutCountEmptiesUnnumbered();
+    void staleNumberedFileIsEmptied();
+    void restartContinuesCountedFile();
+    void disabledLogChangesNothing();
+    void lineFeedsAreWrittenButNotEmitted();
+    void unopenableFileStillEmits();
+    void addLogFromAnotherThreadKeepsOrder();
+
+private:
+    static QByteArray read(const QString &name);
+    static void removeLogFiles();
+
+    TempWorkDir *dir = nullptr;
+};
+
+void TestLogFile::initTestCase()
+{
+    dir = new TempWorkDir;
+    QVERIFY(dir->isValid());
+    QVERIFY(CSettings::getInstance(QStringLiteral("settings.conf")));
+}
+
+void TestLogFile::removeLogFiles()
+{
+    QDir here(QDir::currentPath());
+    for (const QString &name : here.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (name == QLatin1String("settings.conf"))
+            continue;
+        QFileInfo info(here.filePath(name));
+        if (info.isDir())
+            QDir(info.filePath()).removeRecursively();
+        else
+            QFile::remove(info.filePath());
+    }
+}
+
+void TestLogFile::init()
+{
+    removeLogFiles();
+    CSettings::getInstance(QString())->clear();
+    CSettings::writeValue(QStringLiteral("file_max_size"), 1000000);
+}
+
+QByteArray TestLogFile::read(const QString &name)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return file.readAll();
+}
+
+void TestLogFile::entryFormat()
+{
+    CLogFile log(QStringLiteral("history"), QString());
+    QSignalSpy spy(&log, &CLogFile::addLogSignal);
+    log.addLogMetod(QStringLiteral("hello"));
+
+    const QByteArray content = read(QStringLiteral("history.log"));
+    const QList<QByteArray> lines = content.split('\n');
+    QCOMPARE(lines.size(), 4); // the file begins with an empty line
+    QVERIFY(lines[0].isEmpty());
+    QVERIFY(lines[1].endsWith("]" + QByteArray(65, '*')));
+    QVERIFY(lines[2].endsWith(
+        "]**                      New session                            **"));
+    const QRegularExpression stamp(
+        QStringLiteral("^\\[\\d\\d-[A-Z][a-z]{2}-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]hello$"));
+    QVERIFY2(stamp.match(QString::fromUtf8(lines[3])).hasMatch(), lines[3].constData());
+
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy[0][0].toString(), QString::fromUtf8(lines[3]));
+    QCOMPARE(spy[0][1].value<CLogFile::ELogMessageType>(), CLogFile::LogInfo);
+
+    CLogFile withInfo(QStringLiteral("other"), QStringLiteral("gw"));
+    QVERIFY(read(QStringLiteral("other.log")).endsWith("]**  New session  [gw] **"));
+}
+
+void TestLogFile::sizeLimitIsInclusive()
+{
+    CSettings::writeValue(QStringLiteral("max_files_counter"), 3);
+    CLogFile log(QStringLiteral("history"), QString());
+
+    CSettings::writeValue(QStringLiteral("file_max_size"), QFileInfo(QStringLiteral("history.log")).size());
+    log.addLogMetod(QStringLiteral("at the limit"));
+    QVERIFY(read(QStringLiteral("history.log")).endsWith("]at the limit"));
+    QVERIFY(!QFile::exists(QStringLiteral("history(1).log")));
+
+    CSettings::writeValue(QStringLiteral("file_max_size"),
+                          QFileInfo(QStringLiteral("history.log")).size() - 1);
+    log.addLogMetod(QStringLiteral("one byte over"));
+    QVERIFY(!read(QStringLiteral("history.log")).contains("one byte over"));
+    QVERIFY(read(QStringLiteral("history(1).log")).endsWith("]one byte over"));
+    QCOMPARE(CSettings::readValue(QStringLiteral("files_counter")).toInt(), 1);
+}
+
+void TestLogFile::rotationWalksAndWraps()
+{
+    CSettings::writeValue(QStringLiteral("max_files_counter"), 3);
+    CLogFile log(QStringLiteral("history"), QString());
+    CSettings::writeValue(QStringLiteral("file_max_size"), 0);
+
+    log.addLogMetod(QStringLiteral("A"));
+    QVERIFY(read(QStringLiteral("history(1).log")).endsWith("]A"));
+    log.addLogMetod(QStringLiteral("B"));
+    QVERIFY(read(QStringLiteral("history(2).log")).endsWith("]B"));
+    QCOMPARE(CSettings::readValue(QStringLiteral("files_counter")).toInt(), 2);
+
+    log.addLogMetod(QStringLiteral("C"));
+    QVERIFY(!QFile::exists(QStringLiteral("history(1).log")));
+    QVERIFY(!QFile::exists(QStringLiteral("history(2).log")));
+    const QByteArray unnumbered = read(QStringLiteral("history.log"));
+    QVERIFY(unnumbered.startsWith("\n["));
+    QVERIFY(unnumbered.endsWith("]C"));
+    QCOMPARE(unnumbered.count('\n'), 1);
+    QCOMPARE(CSettings::readValue(QStringLiteral("files_counter")).toInt(), 0);
+}
+
+void TestLogFile::rotationWithoutCountEmptiesUnnumbered_data()
+{
+    QTest::addColumn<QVariant>("maxFiles");
+    QTest::addRow("max_files_counter 1") << QVariant(1);
+    QTest::addRow("max_files_counter absent") << QVariant();
+}
+
+void TestLogFile::rotationWithoutCountEmptiesUnnumbered()
+{
+    QFETCH(QVariant, maxFiles);
+    if (maxFiles.isValid())
+        CSettings::writeValue(QStringLiteral("max_files_counter"), maxFiles);
+    CLogFile log(QStringLiteral("history"), QString());
+    CSettings::writeValue(QStringLiteral("file_max_size"), 0);
+
+    for (const QString &text : {QStringLiteral("first"), QStringLiteral("second")}) {
+        log.addLogMetod(text);
+        const QByteArray content = read(QStringLiteral("history.log"));
+        QVERIFY(content.endsWith("]" + text.toUtf8()));
+        QCOMPARE(content.count('\n'), 1);
+    }
+    QVERIFY(!QFile::exists(QStringLiteral("history(1).log")));
+}
+
+void TestLogFile::staleNumberedFileIsEmptied()
+{
+    dir->writeFile(QStringLiteral("history(1).log"), "stale lines from an earlier run\n");
+    CSettings::writeValue(QStringLiteral("max_files_counter"), 3);
+    CLogFile log(QStringLiteral("history"), QString());
+    CSettings::writeValue(QStringLiteral("file_max_size"), 0);
+
+    log.addLogMetod(QStringLiteral("fresh"));
+    const QByteArray content = read(QStringLiteral("history(1).log"));
+    QVERIFY(!content.contains("stale"));
+    QVERIFY(content.endsWith("]fresh"));
+}
+
+void TestLogFile::restartContinuesCountedFile()
+{
+    dir->writeFile(QStringLiteral("history(2).log"), "earlier run");
+    CSettings::writeValue(QStringLiteral("files_counter"), 2);
+    CLogFile log(QStringLiteral("history"), QString());
+    log.addLogMetod(QStringLiteral("continued"));
+
+    const QByteArray content = read(QStringLiteral("history(2).log"));
+    QVERIFY(content.startsWith("earlier run\n["));
+    QVERIFY(content.endsWith("]continued"));
+    QVERIFY(!QFile::exists(QStringLiteral("history.log")));
+}
+
+void TestLogFile::disabledLogChangesNothing()
+{
+    dir->writeFile(QStringLiteral("history.log"), "kept");
+    CSettings::writeValue(QStringLiteral("use_log"), false);
+    CSettings::writeValue(QStringLiteral("file_max_size"), 0);
+    CLogFile log(QStringLiteral("history"), QString());
+    QSignalSpy spy(&log, &CLogFile::addLogSignal);
+    log.addLogMetod(QStringLiteral("not written"));
+
+    QCOMPARE(read(QStringLiteral("history.log")), QByteArray("kept"));
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(!QFile::exists(QStringLiteral("history(1).log")));
+}
+
+void TestLogFile::lineFeedsAreWrittenButNotEmitted()
+{
+    CLogFile log(QStringLiteral("history"), QString());
+    QSignalSpy spy(&log, &CLogFile::addLogSignal);
+    log.addLogMetod(QStringLiteral("one\ntwo\n"), CLogFile::LogError);
+
+    QVERIFY(read(QStringLiteral("history.log")).endsWith("]one\ntwo\n"));
+    QCOMPARE(spy.count(), 1);
+    const QString emitted = spy[0][0].toString();
+    QVERIFY(!emitted.contains(QLatin1Char('\n')));
+    QVERIFY(emitted.endsWith(QStringLiteral("]onetwo")));
+    QCOMPARE(spy[0][1].value<CLogFile::ELogMessageType>(), CLogFile::LogError);
+}
+
+void TestLogFile::unopenableFileStillEmits()
+{
+    QDir().mkdir(QStringLiteral("history.log")); // a directory cannot be opened as the log
+    QTest::ignoreMessage(QtDebugMsg, "[CLogFile] Invalid file opening!");
+    CLogFile log(QStringLiteral("history"), QString());
+    QSignalSpy spy(&log, &CLogFile::addLogSignal);
+
+    QTest::ignoreMessage(QtDebugMsg, "[CLogFile::addLogMetod] File is closed!");
+    log.addLogMetod(QStringLiteral("still shown"));
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(spy[0][0].toString().endsWith(QStringLiteral("]still shown")));
+}
+
+void TestLogFile::addLogFromAnotherThreadKeepsOrder()
+{
+    CLogFile *log = CLogFile::getInstance(QStringLiteral("threaded"), QString());
+    QCOMPARE(CLogFile::getInstance(QStringLiteral("ignored"), QStringLiteral("x")), log);
+    QCOMPARE(CLogFile::instance(), log);
+    QSignalSpy spy(log, &CLogFile::addLogSignal);
+
+    constexpr int lines = 200;
+    QThread *writer = QThread::create([] {
+        for (int i = 0; i < lines; ++i)
+            addLog(QStringLiteral("line %1").arg(i));
+    });
+    writer->start();
+    QVERIFY(writer->wait(10000));
+    delete writer;
+
+    QTRY_COMPARE(spy.count(), lines);
+    for (int i = 0; i < lines; ++i)
+        QVERIFY(spy[i][0].toString().endsWith(QStringLiteral("]line %1").arg(i)));
+    const QByteArray content = read(QStringLiteral("threaded.log"));
+    QVERIFY(content.indexOf("]line 0\n") < content.indexOf("]line 199"));
+}
+
+QTEST_GUILESS_MAIN(TestLogFile)
+#include "tst_logfile.moc"
