@@ -150,14 +150,14 @@ int main(int argc, char *argv[])
         p.setBrush(Ink);
         p.drawEllipse(r.center(), 8, 8);
     });
-    ok &= paintTo(root + "/tarnmark_logo5_horizontal_gradient.png", QSize(360, 96),
+    ok &= paintTo(root + "/tarnmark_logo5_horizontal_gradient.png", QSize(420, 96),
                   [](QPainter &p, QRectF r) {
                       QLinearGradient gradient(r.topLeft(), r.topRight());
                       gradient.setColorAt(0, QColor("#39b88c"));
                       gradient.setColorAt(1, QColor("#417bb3"));
                       drawAntenna(p, QRectF(8, 8, 80, 80), QColor("#39b88c"));
                       QFont font(QStringLiteral("DejaVu Sans"));
-                      font.setPixelSize(40);
+                      font.setPixelSize(38);
                       font.setBold(true);
                       p.setFont(font);
                       p.setPen(QPen(QBrush(gradient), 1));
