@@ -1,6 +1,7 @@
 // Start-up of the gateway: every singleton is made here, in a fixed order, then the GUI event loop
 // runs until the main window closes.
 
+#include "CDataBaseHandler.h"
 #include "CLogFile.h"
 #include "CSettings.h"
 #include "LocaleTranslation.h"
@@ -9,12 +10,16 @@
 #include "StylePalette.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QIcon>
 #include <QLocale>
+#include <QThread>
 #include <QTranslator>
 
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
@@ -26,6 +31,7 @@ int main(int argc, char *argv[])
     installTranslation(app, translator, QLocale::system().name());
 
     qRegisterMetaType<CLogFile::ELogMessageType>("CLogFile::ELogMessageType");
+    qRegisterMetaType<DB::SDbDeviceRegDataSet>("DB::SDbDeviceRegDataSet");
 
     QFile styleFile(FileNames::StyleSheet);
     styleFile.open(QIODevice::ReadOnly);
@@ -37,6 +43,25 @@ int main(int argc, char *argv[])
 
     CSettings::getInstance(SettingsKey::FileName);
     CLogFile::getInstance(FileNames::LogBaseName, QString());
+
+    CDataBaseHandler *storage = CDataBaseHandler::getInstance();
+    if (!storage) {
+        const QString text
+            = QStringLiteral("CRITICAL_ERROR! [main] The data base file \"%1\" can't be used: %2. "
+                             "The program stops.")
+                  .arg(QDir::current().absoluteFilePath(DB::DbNames::DatabaseFile),
+                       CDataBaseHandler::lastErrorText());
+        addLog(text, CLogFile::LogError);
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        // The log line is a queued call: let it reach the file before leaving.
+        QCoreApplication::processEvents();
+        return EXIT_FAILURE;
+    }
+    QThread *storageThread = new QThread();
+    storage->moveToThread(storageThread);
+    storageThread->start(QThread::InheritPriority);
+    while (!storageThread->isRunning())
+        QThread::msleep(30);
 
     return QApplication::exec();
 }

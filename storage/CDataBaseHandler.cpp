@@ -1,80 +1,669 @@
 #include "CDataBaseHandler.h"
 
+#include "CLogFile.h"
+#include "SqlTemplate.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QDebug>
+#include <QMutexLocker>
+#include <QSet>
+#include <QSqlError>
+#include <QVariant>
+
+#include <utility>
+
 CDataBaseHandler *CDataBaseHandler::self = nullptr;
 bool CDataBaseHandler::failed = false;
 QString CDataBaseHandler::lastError;
 
-CDataBaseHandler::CDataBaseHandler() = default;
+namespace {
+
+const QString IndexContext = QStringLiteral("CDataBaseHandler::{ctor}::<lambda_1>::operator ()");
+
+// Column name of a table, by index.
+const QString &devCol(DB::DeviceCol::Index index)
+{
+    return DB::DeviceColumns.at(index);
+}
+
+const QString &dataCol(DB::DevDataCol::Index index)
+{
+    return DB::DevDataColumns.at(index);
+}
+
+QString placeholder(const QString &column)
+{
+    return QLatin1Char(':') + column;
+}
+
+const QString &deviceTableFor(ProtocolOption protocol)
+{
+    return protocol == ProtocolTCP ? DB::DbNames::DevicesTcpTable : DB::DbNames::DevicesTable;
+}
+
+QVariant nullText()
+{
+    return QVariant(QMetaType::fromType<QString>());
+}
+
+// One register word from the value bytes: high byte first, a missing byte counts as 0.
+uint16_t wordAt(const QByteArray &bytes, qsizetype first)
+{
+    const uint16_t high = first < bytes.size() ? uchar(bytes.at(first)) : 0;
+    const uint16_t low = first + 1 < bytes.size() ? uchar(bytes.at(first + 1)) : 0;
+    return uint16_t(high << 8 | low);
+}
+
+// Addresses wrap at 16 bits, so no range is longer than this.
+constexpr quint32 AddressSpace = 0x10000;
+
+} // namespace
+
+CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
+{
+    using namespace DB;
+
+    // A handler that failed before leaves its named connection behind; take it up again.
+    db = QSqlDatabase::contains(DbNames::ConnectionName)
+             ? QSqlDatabase::database(DbNames::ConnectionName, false)
+             : QSqlDatabase::addDatabase(DbNames::SqlDriver, DbNames::ConnectionName);
+    db.setDatabaseName(DbNames::DatabaseFile);
+    if (!db.open()) {
+        const QString reason = db.lastError().text();
+        failConstruction(QStringLiteral("CRITICAL_ERROR! Data base hasn't been created/opened! "
+                                        "Error_text[%1]. DataBaseHandler is not running!")
+                             .arg(reason),
+                         reason);
+        return;
+    }
+
+    struct STableDefinition
+    {
+        QString name;
+        QString statementTemplate;
+        QStringList columns;
+        int expectedColumns = 0;
+    };
+    const QList<STableDefinition> tables = {
+        {DbNames::DevicesTable,
+         QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER PRIMARY KEY AUTOINCREMENT NOT "
+                        "NULL UNIQUE, %3 TEXT, %4 TEXT, %5 TEXT, %6 INTEGER, %7 INTEGER ); "),
+         DeviceColumns, 6},
+        {DbNames::DevicesTcpTable,
+         QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER PRIMARY KEY AUTOINCREMENT NOT "
+                        "NULL UNIQUE, %3 TEXT, %4 TEXT, %5 TEXT, %6 INTEGER ); "),
+         DeviceColumns.mid(0, 5), 6},
+        {DbNames::DevDataTable,
+         QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER NOT NULL, %3 INTEGER, %4 "
+                        "INTEGER, %5 INTEGER, %6 REAL, %7 REAL, %8 TEXT, %9 TEXT DEFAULT NULL, "
+                        "%10 TEXT DEFAULT NULL, %11 INTEGER DEFAULT NULL, %12 TEXT DEFAULT NULL, "
+                        "%13 TEXT DEFAULT NULL, %14 INTEGER, %15 INTEGER ); "),
+         DevDataColumns, 14},
+    };
+
+    QSqlQuery query(db);
+    for (const STableDefinition &table : tables) {
+        const int listSize
+            = table.name == DbNames::DevDataTable ? DevDataColumns.size() : DeviceColumns.size();
+        if (listSize != table.expectedColumns) {
+            const QString text = QStringLiteral("ERROR! Invalid size of colums in table \"%1\"! "
+                                                "DataBaseHandler is not running!")
+                                     .arg(table.name);
+            failConstruction(text, text);
+            return;
+        }
+        if (!query.exec(
+                fillTemplate(table.statementTemplate, QStringList{table.name} + table.columns))) {
+            const QString text
+                = QStringLiteral("ERROR! Table \"%1\" is not created!").arg(table.name);
+            qDebug().noquote() << text;
+            addLog(text);
+        }
+    }
+
+    const auto indexDef = [](const QString &name, const QStringList &columns) {
+        return SIndexDefinition{name, columns};
+    };
+    const QList<SIndexDefinition> deviceIndexes = {
+        indexDef(QStringLiteral("idx_eui"), {devCol(DeviceCol::DevEui)}),
+        indexDef(QStringLiteral("idx_device"), {devCol(DeviceCol::Device)}),
+    };
+    const QList<SIndexDefinition> deviceTcpIndexes = {
+        indexDef(QStringLiteral("idx_euiTCP"), {devCol(DeviceCol::DevEui)}),
+        indexDef(QStringLiteral("idx_deviceTCP"), {devCol(DeviceCol::Device)}),
+    };
+    const QList<SIndexDefinition> devDataIndexes = {
+        indexDef(QStringLiteral("idx_dev_parent"),
+                 {dataCol(DevDataCol::Device), dataCol(DevDataCol::Parent)}),
+        indexDef(QStringLiteral("idx_dev_regaddr"),
+                 {dataCol(DevDataCol::Device), dataCol(DevDataCol::RegAddr)}),
+        indexDef(QStringLiteral("idx_port_regaddr"),
+                 {dataCol(DevDataCol::Port), dataCol(DevDataCol::RegAddr)}),
+    };
+    if (createIndexes(deviceIndexes, DbNames::DevicesTable)
+        && createIndexes(deviceTcpIndexes, DbNames::DevicesTcpTable))
+        createIndexes(devDataIndexes, DbNames::DevDataTable);
+}
+
 CDataBaseHandler::~CDataBaseHandler() = default;
+
 CDataBaseHandler *CDataBaseHandler::getInstance()
 {
     if (!self)
         self = new CDataBaseHandler();
+    if (failed) {
+        // The failed object removes itself through deleteLater(); the next call starts over.
+        self = nullptr;
+        failed = false;
+        return nullptr;
+    }
     return self;
 }
+
 QString CDataBaseHandler::lastErrorText()
 {
     return lastError;
 }
-bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &, ProtocolOption)
+
+void CDataBaseHandler::failConstruction(const QString &text, const QString &reason)
 {
-    return false;
+    qDebug().noquote() << text;
+    addLog(text);
+    lastError = reason;
+    failed = true;
+    deleteLater();
 }
-bool CDataBaseHandler::deleteDevice(quint32, ProtocolOption)
+
+bool CDataBaseHandler::createIndexes(const QList<SIndexDefinition> &indexes, const QString &table)
 {
-    return false;
+    if (indexes.isEmpty()) {
+        addLog(QStringLiteral("WARNING: [%1-%2] Empty input index list for <%3>")
+                   .arg(IndexContext)
+                   .arg(208)
+                   .arg(table),
+               CLogFile::LogError);
+        return false;
+    }
+    QSqlQuery query(db);
+    for (const SIndexDefinition &index : indexes) {
+        QString text
+            = QStringLiteral("CREATE INDEX IF NOT EXISTS %2 ON %1 (").arg(table, index.name);
+        for (const QString &column : index.columns)
+            text += QStringLiteral(" %1,").arg(column);
+        text.chop(1);
+        text += QStringLiteral(" );");
+        if (!query.exec(text)) {
+            addLog(QStringLiteral("ERROR [%1-%2]: invalid sql request 3 for <%3.%4>!")
+                       .arg(IndexContext)
+                       .arg(232)
+                       .arg(table, index.name),
+                   CLogFile::LogError);
+            addLog(text, CLogFile::LogError);
+            return false;
+        }
+    }
+    return true;
 }
-QSqlQuery CDataBaseHandler::getDevices(QString, ProtocolOption)
+
+bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &devInfo,
+                                         ProtocolOption protocol)
 {
-    return QSqlQuery(db);
+    QMutexLocker locker(&mutex);
+    if (protocol != ProtocolModbus && protocol != ProtocolTCP) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Unknown protocol [%1]!")
+                   .arg(int(protocol)));
+        return false;
+    }
+    if (!db.transaction()) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Transaction is not "
+                              "started! Error_text[%1]")
+                   .arg(db.lastError().text()));
+        return false;
+    }
+
+    const QString &table = deviceTableFor(protocol);
+    QSqlQuery query(db);
+    quint32 deviceId = 0;
+    bool done = checkNewDevice(query, table, devInfo.devEui)
+                && insertDeviceRow(query, table, devInfo, protocol)
+                && selectDeviceId(query, table, devInfo.devEui, deviceId)
+                && (protocol != ProtocolModbus || insertDeviceRegisters(query, deviceId, devInfo));
+    query.finish();
+    if (done && !db.commit()) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Transaction is not "
+                              "committed! Error_text[%1]")
+                   .arg(db.lastError().text()));
+        done = false;
+    }
+    if (!done)
+        db.rollback();
+    return done;
 }
-QStringList CDataBaseHandler::getRegisteredDevices(ProtocolOption)
+
+bool CDataBaseHandler::checkNewDevice(QSqlQuery &query, const QString &table, const QString &devEui)
 {
-    return {};
+    const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
+    query.prepare(DB::fillTemplate(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2=:%2;"),
+                                   {table, devEuiCol}));
+    query.bindValue(placeholder(devEuiCol), devEui);
+    if (!query.exec()) {
+        addLog(QStringLiteral("[CDataBaseHandler::registerNewDevice] Invalid SQL request [1]"));
+        return false;
+    }
+    if (query.next() && query.value(0).toInt() > 0) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Device [%1] already "
+                              "exist!")
+                   .arg(devEui));
+        return false;
+    }
+    return true;
 }
-QSqlQuery CDataBaseHandler::getRegisters(quint32)
+
+bool CDataBaseHandler::insertDeviceRow(QSqlQuery &query, const QString &table,
+                                       const DB::SDeviceRegMapDescription &devInfo,
+                                       ProtocolOption protocol)
 {
-    return QSqlQuery(db);
+    using DB::DeviceCol::Index;
+    QString text = DB::fillTemplate(
+        QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5) VALUES (:%2, :%3, :%4, :%5);"),
+        {table, devCol(Index::Name), devCol(Index::AppEui), devCol(Index::DevEui),
+         devCol(Index::Port)});
+    const QString &startAddrCol = devCol(Index::StartAddr);
+    if (protocol == ProtocolModbus) {
+        text.replace(QStringLiteral(");"), QStringLiteral(", :%1);").arg(startAddrCol));
+        text.replace(QStringLiteral(") VALUES"), QStringLiteral(", %1) VALUES").arg(startAddrCol));
+    }
+    query.prepare(text);
+    if (protocol == ProtocolModbus)
+        query.bindValue(placeholder(startAddrCol), devInfo.startAddr);
+    query.bindValue(placeholder(devCol(Index::Name)), devInfo.name);
+    query.bindValue(placeholder(devCol(Index::AppEui)), devInfo.appEui);
+    query.bindValue(placeholder(devCol(Index::DevEui)), devInfo.devEui);
+    query.bindValue(placeholder(devCol(Index::Port)), devInfo.port);
+    if (!query.exec()) {
+        addLog(QStringLiteral("[CDataBaseHandler::registerNewDevice] Invalid SQL request [2]"));
+        return false;
+    }
+    return true;
 }
-bool CDataBaseHandler::updateRegInfo(DB::SRegInfoUpdate)
+
+bool CDataBaseHandler::selectDeviceId(QSqlQuery &query, const QString &table, const QString &devEui,
+                                      quint32 &deviceId)
 {
-    return false;
+    const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
+    query.prepare(DB::fillTemplate(QStringLiteral("SELECT %2 FROM %1 WHERE %3=:%3;"),
+                                   {table, devCol(DB::DeviceCol::Device), devEuiCol}));
+    query.bindValue(placeholder(devEuiCol), devEui);
+    if (!query.exec()) {
+        addLog(QStringLiteral("[CDataBaseHandler::registerNewDevice] Invalid SQL request [3]"));
+        return false;
+    }
+    if (!query.next()) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Device [%1] is not "
+                              "created!")
+                   .arg(devEui));
+        return false;
+    }
+    deviceId = query.value(0).toUInt();
+    if (deviceId == 0) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Device [%1] is not "
+                              "created [NULL ID]!")
+                   .arg(devEui));
+        return false;
+    }
+    return true;
 }
-bool CDataBaseHandler::updateTCPRegInfo(DB::SRegInfoUpdate)
+
+bool CDataBaseHandler::insertDeviceRegisters(QSqlQuery &query, quint32 deviceId,
+                                             const DB::SDeviceRegMapDescription &devInfo)
 {
-    return false;
+    using DB::DevDataCol::Index;
+    query.prepare(DB::fillTemplate(
+        QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6, %7, %8, %9, %10, %11, %12) VALUES ( ?, "
+                       "?, ?, ?, ?, ?, ?, ?, ?, ?, ? ) "),
+        {DB::DbNames::DevDataTable, dataCol(Index::Device), dataCol(Index::Port),
+         dataCol(Index::RegAddr), dataCol(Index::StartValue), dataCol(Index::GratingPeriod),
+         dataCol(Index::BitSize), dataCol(Index::DataType), dataCol(Index::Name),
+         dataCol(Index::Parent), dataCol(Index::Source), dataCol(Index::Unit)}));
+
+    QSet<quint32> written;
+    for (const DB::SRegisterDescription &reg : devInfo.registers) {
+        const quint32 address = quint32(devInfo.startAddr) + reg.regOffset;
+        if (written.contains(address)) {
+            addLog(QStringLiteral("WARNING: [CDataBaseHandler::registerNewDevice] Register [0x%1] "
+                                  "for device [%2] already exist!")
+                       .arg(address, 4, 16, QLatin1Char('0'))
+                       .arg(devInfo.devEui));
+            continue;
+        }
+        query.addBindValue(deviceId);
+        query.addBindValue(devInfo.port);
+        query.addBindValue(int(address));
+        query.addBindValue(reg.extraValue);
+        query.addBindValue(reg.multiplier);
+        query.addBindValue(int(reg.bitSize));
+        query.addBindValue(reg.dataType);
+        query.addBindValue(reg.name);
+        query.addBindValue(1);
+        query.addBindValue(int(reg.source));
+        query.addBindValue(reg.units);
+        written.insert(address);
+        if (!query.exec()) {
+            addLog(QStringLiteral("[CDataBaseHandler::registerNewDevice] Invalid SQL request [4]"));
+            addLog(query.lastQuery());
+            return false;
+        }
+    }
+    return true;
 }
-DB::SRegisterParam CDataBaseHandler::getRegisterParam(QString, quint32)
+
+bool CDataBaseHandler::deleteDevice(quint32 deviceId, ProtocolOption protocol)
 {
-    return {};
+    QMutexLocker locker(&mutex);
+    const QString statement = QStringLiteral("DELETE FROM %1 WHERE %2=:%2;");
+    const QString &deviceCol = devCol(DB::DeviceCol::Device);
+    // The device row and its register rows go together or not at all.
+    if (!db.transaction()) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::deleteDevice] Transaction is not "
+                              "started! Error_text[%1]")
+                   .arg(db.lastError().text()));
+        return false;
+    }
+    QSqlQuery query(db);
+    query.prepare(DB::fillTemplate(statement, {deviceTableFor(protocol), deviceCol}));
+    query.bindValue(placeholder(deviceCol), deviceId);
+    bool done = query.exec();
+    if (!done)
+        addLog(QStringLiteral("[CDataBaseHandler::deleteDevice] Invalid SQL request [1]"));
+    if (done && protocol == ProtocolModbus) {
+        const QString &dataDeviceCol = dataCol(DB::DevDataCol::Device);
+        query.prepare(DB::fillTemplate(statement, {DB::DbNames::DevDataTable, dataDeviceCol}));
+        query.bindValue(placeholder(dataDeviceCol), deviceId);
+        done = query.exec();
+        if (!done)
+            addLog(QStringLiteral("[CDataBaseHandler::deleteDevice] Invalid SQL request [2]"));
+    }
+    if (done && !db.commit()) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::deleteDevice] Transaction is not "
+                              "committed! Error_text[%1]")
+                   .arg(db.lastError().text()));
+        done = false;
+    }
+    if (!done)
+        db.rollback();
+    return done;
 }
-DB::RegisterImage CDataBaseHandler::getRegisterData(quint32, quint32, quint32, bool *ok)
+
+QSqlQuery CDataBaseHandler::getDevices(QString searchText, ProtocolOption protocol)
 {
+    QMutexLocker locker(&mutex);
+    QSqlQuery query(db);
+    if (protocol != ProtocolModbus && protocol != ProtocolTCP) {
+        addLog(QStringLiteral("[CDataBaseHandler::getDevices] Invalid SQL request [1]"));
+        return query;
+    }
+    const QString &nameCol = devCol(DB::DeviceCol::Name);
+    const QString filter
+        = searchText.isEmpty()
+              ? QString()
+              : DB::fillTemplate(QStringLiteral("WHERE %1 LIKE :pattern"), {nameCol});
+    query.prepare(DB::fillTemplate(QStringLiteral("SELECT * FROM %1 %2 ORDER BY %3 ASC;"),
+                                   {deviceTableFor(protocol), filter, nameCol}));
+    if (!searchText.isEmpty())
+        query.bindValue(QStringLiteral(":pattern"),
+                        QLatin1Char('%') + searchText + QLatin1Char('%'));
+    if (!query.exec())
+        addLog(QStringLiteral("[CDataBaseHandler::getDevices] Invalid SQL request [1]"));
+    return query;
+}
+
+QStringList CDataBaseHandler::getRegisteredDevices(ProtocolOption protocol)
+{
+    QMutexLocker locker(&mutex);
+    QSqlQuery query(db);
+    QStringList devEuis;
+    if (!query.exec(DB::fillTemplate(QStringLiteral("SELECT %2 FROM %1;"),
+                                     {deviceTableFor(protocol), devCol(DB::DeviceCol::DevEui)}))) {
+        addLog(QStringLiteral("[CDataBaseHandler::getRegisteredDevices] Invalid SQL request [1]"));
+        return devEuis;
+    }
+    while (query.next())
+        devEuis.append(query.value(0).toString().toUpper());
+    return devEuis;
+}
+
+QSqlQuery CDataBaseHandler::getRegisters(quint32 deviceId)
+{
+    using DB::DevDataCol::Index;
+    QMutexLocker locker(&mutex);
+    QSqlQuery query(db);
+    const QString &deviceCol = dataCol(Index::Device);
+    query.prepare(DB::fillTemplate(
+        QStringLiteral("SELECT * FROM %1 WHERE %2=:%2 AND %3=1 ORDER BY %4 ASC;"),
+        {DB::DbNames::DevDataTable, deviceCol, dataCol(Index::Parent), dataCol(Index::RegAddr)}));
+    query.bindValue(placeholder(deviceCol), deviceId);
+    if (!query.exec())
+        addLog(QStringLiteral("[CDataBaseHandler::getRegisters] Invalid SQL request [1]"));
+    return query;
+}
+
+bool CDataBaseHandler::updateRegInfo(DB::SRegInfoUpdate info)
+{
+    using DB::DevDataCol::Index;
+    QMutexLocker locker(&mutex);
+    const QString &startValueCol = dataCol(Index::StartValue);
+    const QString &gratingCol = dataCol(Index::GratingPeriod);
+    const QString &unitCol = dataCol(Index::Unit);
+    const QString &deviceCol = dataCol(Index::Device);
+    const QString &regAddrCol = dataCol(Index::RegAddr);
+    QSqlQuery query(db);
+    query.prepare(DB::fillTemplate(
+        QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
+        {DB::DbNames::DevDataTable, startValueCol, gratingCol, unitCol, deviceCol, regAddrCol}));
+    for (const DB::SRegisterParam &reg : info.registers) {
+        query.bindValue(placeholder(startValueCol), reg.extraValue);
+        query.bindValue(placeholder(gratingCol), reg.multiplier);
+        query.bindValue(placeholder(unitCol), reg.units);
+        query.bindValue(placeholder(deviceCol), info.deviceId);
+        query.bindValue(placeholder(regAddrCol), reg.regAddr);
+        if (!query.exec()) {
+            addLog(
+                QStringLiteral("ERROR: [CDataBaseHandler::updateRegInfo] Invalid SQL request [1]"));
+            addLog(query.lastQuery());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CDataBaseHandler::updateTCPRegInfo(DB::SRegInfoUpdate info)
+{
+    QMutexLocker locker(&mutex);
+    const QString &portCol = devCol(DB::DeviceCol::Port);
+    const QString &deviceCol = devCol(DB::DeviceCol::Device);
+    QSqlQuery query(db);
+    query.prepare(DB::fillTemplate(QStringLiteral("UPDATE %1 SET %2=:%2 WHERE %3=:%3;"),
+                                   {DB::DbNames::DevicesTcpTable, portCol, deviceCol}));
+    query.bindValue(placeholder(portCol), int(info.port));
+    query.bindValue(placeholder(deviceCol), info.deviceId);
+    if (!query.exec()) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::updateRegInfo] Invalid SQL request [1]"));
+        addLog(query.lastQuery());
+        return false;
+    }
+    return true;
+}
+
+DB::SRegisterParam CDataBaseHandler::getRegisterParam(QString devEui, quint32 regAddr)
+{
+    using DB::DevDataCol::Index;
+    DB::SRegisterParam param;
+    QMutexLocker locker(&mutex);
+    const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
+    const QString &regAddrCol = dataCol(Index::RegAddr);
+    QSqlQuery query(db);
+    query.prepare(DB::fillTemplate(
+        QStringLiteral("SELECT * FROM %1 WHERE %1.%3 IN ( SELECT %2.%4 FROM %2 WHERE %2.%5=:%5 ) "
+                       "AND %1.%6=:%6;"),
+        {DB::DbNames::DevDataTable, DB::DbNames::DevicesTable, dataCol(Index::Device),
+         devCol(DB::DeviceCol::Device), devEuiCol, regAddrCol}));
+    query.bindValue(placeholder(devEuiCol), devEui);
+    query.bindValue(placeholder(regAddrCol), regAddr);
+    if (!query.exec()) {
+        addLog(
+            QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Invalid SQL request [1]"));
+        addLog(query.lastQuery());
+        return param;
+    }
+    if (!query.next()) {
+        addLog(
+            QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Register is not exist!"));
+        addLog(query.lastQuery());
+        return param;
+    }
+    param.multiplier = query.value(Index::GratingPeriod).toDouble();
+    param.extraValue = query.value(Index::StartValue).toDouble();
+    param.units = query.value(Index::Unit).toString();
+    param.regAddr = regAddr;
+    return param;
+}
+
+DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startAddr, quint32 count,
+                                                    bool *ok)
+{
+    using DB::DevDataCol::Index;
+    DB::RegisterImage image;
     if (ok)
-        *ok = false;
-    return {};
+        *ok = count == 0;
+    if (count == 0)
+        return image;
+
+    QMutexLocker locker(&mutex);
+    const QString &portCol = dataCol(Index::Port);
+    static const QString statement = DB::fillTemplate(
+        QStringLiteral("SELECT * FROM %1 WHERE %2=:%2 AND %3 BETWEEN :first AND :last;"),
+        {DB::DbNames::DevDataTable, portCol, dataCol(Index::RegAddr)});
+    QSqlQuery &query = registerDataQuery;
+    if (!registerDataPrepared) {
+        query = QSqlQuery(db);
+        query.setForwardOnly(true);
+        registerDataPrepared = query.prepare(statement);
+    }
+    if (registerDataPrepared) {
+        query.bindValue(placeholder(portCol), qint64(port));
+        query.bindValue(QStringLiteral(":first"), qint64(startAddr));
+        query.bindValue(QStringLiteral(":last"), qint64(quint32(startAddr + count - 1)));
+    }
+    if (!registerDataPrepared || !query.exec()) {
+        // Prepared anew next time, e.g. after the table is back.
+        registerDataPrepared = false;
+        query.finish();
+        addLog(
+            QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]"));
+        addLog(statement);
+        return image;
+    }
+
+    // A range longer than the address space only repeats addresses already filled.
+    const quint32 filled = qMin(count, AddressSpace);
+    for (quint32 i = 0; i < filled; ++i)
+        image.insert(uint16_t(startAddr + i), 0);
+
+    const auto store = [&image](uint16_t address, uint16_t word) {
+        const auto it = image.find(address);
+        if (it != image.end())
+            it.value() = word;
+    };
+    while (query.next()) {
+        const int bits = query.value(Index::BitSize).toInt();
+        const QByteArray bytes
+            = QByteArray::fromHex(query.value(Index::FullValue).toString().toLatin1());
+        if (bits > 16) {
+            const quint32 rowAddr = query.value(Index::RegAddr).toUInt();
+            const quint32 words = qMin((quint32(bits) + 15) / 16, AddressSpace);
+            for (quint32 k = 0; k < words; ++k) {
+                const qsizetype first = qsizetype(2 * k);
+                store(uint16_t(rowAddr + k), bytes.size() >= first + 2 ? wordAt(bytes, first) : 0);
+            }
+        } else {
+            store(uint16_t(query.value(Index::RegAddr).toInt()), wordAt(bytes, 0));
+        }
+    }
+    query.finish();
+    if (ok)
+        *ok = true;
+    return image;
 }
-void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet) {}
-void CDataBaseHandler::failConstruction(const QString &, const QString &) {}
-bool CDataBaseHandler::createIndexes(const QList<SIndexDefinition> &, const QString &)
+
+void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
 {
-    return false;
-}
-bool CDataBaseHandler::checkNewDevice(QSqlQuery &, const QString &, const QString &)
-{
-    return false;
-}
-bool CDataBaseHandler::insertDeviceRow(QSqlQuery &, const QString &,
-                                       const DB::SDeviceRegMapDescription &, ProtocolOption)
-{
-    return false;
-}
-bool CDataBaseHandler::selectDeviceId(QSqlQuery &, const QString &, const QString &, quint32 &)
-{
-    return false;
-}
-bool CDataBaseHandler::insertDeviceRegisters(QSqlQuery &, quint32,
-                                             const DB::SDeviceRegMapDescription &)
-{
-    return false;
+    using DB::DevDataCol::Index;
+    if (regData.regValues.isEmpty()) {
+        addLog(QStringLiteral("INFO: [CDataBaseHandler::saveRegisterData] Empty input data"));
+        return;
+    }
+    QMutexLocker locker(&mutex);
+    QSqlQuery query(db);
+    const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
+    query.prepare(
+        DB::fillTemplate(QStringLiteral("SELECT %2 FROM %1 WHERE %3=:%3;"),
+                         {DB::DbNames::DevicesTable, devCol(DB::DeviceCol::Device), devEuiCol}));
+    query.bindValue(placeholder(devEuiCol), regData.devEui);
+    if (!query.exec()) {
+        addLog(
+            QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL request [1]"));
+        return;
+    }
+    if (!query.next()) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Uncknown DevEUI [%1]")
+                   .arg(regData.devEui));
+        return;
+    }
+    const quint32 deviceId = query.value(0).toUInt();
+    if (deviceId == 0) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Uncknown DevEUI [ID=0] "
+                              "[%1]")
+                   .arg(regData.devEui));
+        return;
+    }
+    query.finish();
+
+    // One uplink is one transaction: all of its registers become new together.
+    if (!db.transaction()) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Transaction is not "
+                              "started! Error_text[%1]")
+                   .arg(db.lastError().text()));
+        return;
+    }
+    const QString &valueCol = dataCol(Index::Value);
+    const QString &fullValueCol = dataCol(Index::FullValue);
+    const QString &timeCol = dataCol(Index::Time);
+    const QString &deviceCol = dataCol(Index::Device);
+    const QString &regAddrCol = dataCol(Index::RegAddr);
+    query.prepare(DB::fillTemplate(
+        QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
+        {DB::DbNames::DevDataTable, valueCol, fullValueCol, timeCol, deviceCol, regAddrCol}));
+    for (const DB::SDbRegValue &reg : std::as_const(regData.regValues)) {
+        const int regAddr = int(quint32(regData.startAddr) + reg.regOffset);
+        query.bindValue(placeholder(valueCol), reg.value);
+        query.bindValue(placeholder(fullValueCol),
+                        reg.fullValue.isEmpty() ? nullText() : QVariant(reg.fullValue));
+        query.bindValue(placeholder(timeCol), QDateTime::currentMSecsSinceEpoch());
+        query.bindValue(placeholder(deviceCol), deviceId);
+        query.bindValue(placeholder(regAddrCol), regAddr);
+        if (!query.exec()) {
+            addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL request "
+                                  "[2]"));
+            addLog(QStringLiteral("    Query [%1]").arg(query.lastQuery()));
+            addLog(QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(deviceId).arg(regAddr));
+        }
+    }
+    query.finish();
+    if (!db.commit()) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Transaction is not "
+                              "committed! Error_text[%1]")
+                   .arg(db.lastError().text()));
+        db.rollback();
+    }
 }

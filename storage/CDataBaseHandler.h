@@ -62,6 +62,9 @@ private:
 
     QSqlDatabase db;
     QMutex mutex;
+    // The register-image read runs for every Modbus request, so its statement is kept prepared.
+    QSqlQuery registerDataQuery;
+    bool registerDataPrepared = false;
 
     static CDataBaseHandler *self;
     static bool failed;

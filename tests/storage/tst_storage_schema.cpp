@@ -1,0 +1,268 @@
+#include "CDataBaseHandler.h"
+#include "LogCapture.h"
+#include "SideConnection.h"
+#include "TempWorkDir.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// Construction of the storage: tables, indexes, open failures and the retry of getInstance.
+class tst_StorageSchema : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void openFailureThenRetry();
+    void firstRunCreatesSchema();
+    void secondRunChangesNothing();
+    void missingIndexesComeBack();
+    void failedTableStatement();
+    void unopenableFileOnDebugStream();
+
+private:
+    struct SRun
+    {
+        int exitCode = -1;
+        QStringList log;
+        QString debug;
+    };
+    static SRun openIn(const QString &dir);
+
+    std::unique_ptr<TempWorkDir> work;
+    std::unique_ptr<LogCapture> log;
+};
+
+namespace {
+
+const QString OpenFailure
+    = QStringLiteral("CRITICAL_ERROR! Data base hasn't been created/opened! Error_text[");
+
+// "name type notnull default pk" of every column, in table order.
+QStringList tableColumns(SideConnection &side, const QString &table)
+{
+    QStringList columns;
+    for (const QVariantList &row : side.rows(QStringLiteral("PRAGMA table_info(%1);").arg(table)))
+        columns.append(QStringLiteral("%1 %2 %3 %4 %5")
+                           .arg(row.at(1).toString(), row.at(2).toString(), row.at(3).toString(),
+                                row.at(4).isNull() ? QStringLiteral("-") : row.at(4).toString(),
+                                row.at(5).toString()));
+    return columns;
+}
+
+// "index table: columns" of the indexes we create (not SQLite's own), by name.
+QStringList indexes(SideConnection &side)
+{
+    QStringList result;
+    const QList<QVariantList> rows = side.rows(QStringLiteral(
+        "SELECT name, tbl_name FROM sqlite_master WHERE type='index' AND name NOT LIKE "
+        "'sqlite_%' ORDER BY name;"));
+    for (const QVariantList &row : rows) {
+        const QStringList columns
+            = side.column(QStringLiteral("SELECT name FROM pragma_index_info('%1') ORDER BY seqno;")
+                              .arg(row.at(0).toString()));
+        result.append(
+            QStringLiteral("%1 %2: %3")
+                .arg(row.at(0).toString(), row.at(1).toString(), columns.join(QLatin1Char(','))));
+    }
+    return result;
+}
+
+QStringList tables(SideConnection &side)
+{
+    return side.column(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND "
+                                      "name NOT LIKE 'sqlite_%' ORDER BY name;"));
+}
+
+const QStringList ExpectedIndexes = {
+    QStringLiteral("idx_dev_parent dev_data: device,parent"),
+    QStringLiteral("idx_dev_regaddr dev_data: device,reg_addr"),
+    QStringLiteral("idx_device devices: device"),
+    QStringLiteral("idx_deviceTCP devicesTCP: device"),
+    QStringLiteral("idx_eui devices: dev_eui"),
+    QStringLiteral("idx_euiTCP devicesTCP: dev_eui"),
+    QStringLiteral("idx_port_regaddr dev_data: port,reg_addr"),
+};
+
+} // namespace
+
+void tst_StorageSchema::initTestCase()
+{
+    work = std::make_unique<TempWorkDir>();
+    QVERIFY(work->isValid());
+    log = std::make_unique<LogCapture>();
+}
+
+tst_StorageSchema::SRun tst_StorageSchema::openIn(const QString &dir)
+{
+    QProcess process;
+    process.setWorkingDirectory(dir);
+    process.start(QStringLiteral(OPEN_DATABASE_HELPER), {});
+    SRun run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.log = QString::fromUtf8(process.readAllStandardOutput())
+                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.debug = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// Runs first: the singleton of this process is still unmade.
+void tst_StorageSchema::openFailureThenRetry()
+{
+    QVERIFY(QDir().mkdir(QStringLiteral("server.db")));
+    QCOMPARE(CDataBaseHandler::getInstance(), nullptr);
+    QVERIFY(log->waitForLine(OpenFailure));
+    QVERIFY(log->contains(QStringLiteral("]. DataBaseHandler is not running!")));
+    QVERIFY(!CDataBaseHandler::lastErrorText().isEmpty());
+
+    // Each call tries the database again.
+    QCOMPARE(CDataBaseHandler::getInstance(), nullptr);
+    QTRY_COMPARE(log->count(OpenFailure), 2);
+
+    QVERIFY(QDir().rmdir(QStringLiteral("server.db")));
+    CDataBaseHandler *handler = CDataBaseHandler::getInstance();
+    QVERIFY(handler);
+    QCOMPARE(CDataBaseHandler::getInstance(), handler);
+    SideConnection side;
+    QCOMPARE(tables(side), QStringList({QStringLiteral("dev_data"), QStringLiteral("devices"),
+                                        QStringLiteral("devicesTCP")}));
+    QCOMPARE(indexes(side), ExpectedIndexes);
+}
+
+void tst_StorageSchema::firstRunCreatesSchema()
+{
+    QTemporaryDir dir;
+    const SRun run = openIn(dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.log, QStringList());
+
+    SideConnection side(dir.filePath(QStringLiteral("server.db")));
+    QVERIFY(side.isOpen());
+    QCOMPARE(tables(side), QStringList({QStringLiteral("dev_data"), QStringLiteral("devices"),
+                                        QStringLiteral("devicesTCP")}));
+    const QStringList deviceColumns = {
+        QStringLiteral("device INTEGER 1 - 1"), QStringLiteral("name TEXT 0 - 0"),
+        QStringLiteral("app_eui TEXT 0 - 0"),   QStringLiteral("dev_eui TEXT 0 - 0"),
+        QStringLiteral("port INTEGER 0 - 0"),   QStringLiteral("start_addr INTEGER 0 - 0"),
+    };
+    QCOMPARE(tableColumns(side, QStringLiteral("devices")), deviceColumns);
+    QCOMPARE(tableColumns(side, QStringLiteral("devicesTCP")), deviceColumns.mid(0, 5));
+    QCOMPARE(tableColumns(side, QStringLiteral("dev_data")),
+             QStringList({
+                 QStringLiteral("device INTEGER 1 - 0"),
+                 QStringLiteral("port INTEGER 0 - 0"),
+                 QStringLiteral("reg_addr INTEGER 0 - 0"),
+                 QStringLiteral("start_value INTEGER 0 - 0"),
+                 QStringLiteral("grating_period REAL 0 - 0"),
+                 QStringLiteral("bit_size REAL 0 - 0"),
+                 QStringLiteral("data_type TEXT 0 - 0"),
+                 QStringLiteral("value TEXT 0 NULL 0"),
+                 QStringLiteral("full_value TEXT 0 NULL 0"),
+                 QStringLiteral("time INTEGER 0 NULL 0"),
+                 QStringLiteral("name TEXT 0 NULL 0"),
+                 QStringLiteral("unit TEXT 0 NULL 0"),
+                 QStringLiteral("parent INTEGER 0 - 0"),
+                 QStringLiteral("source INTEGER 0 - 0"),
+             }));
+    QCOMPARE(indexes(side), ExpectedIndexes);
+    QVERIFY(
+        side.scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE name='devices';"))
+            .toString()
+            .contains(QStringLiteral("device INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL UNIQUE")));
+
+    // The index lists follow the column-name lists, so the column headers match them.
+    QCOMPARE(DB::DeviceColumns.size(), 6);
+    QCOMPARE(DB::DevDataColumns.size(), 14);
+    QCOMPARE(DB::DeviceColumns.at(DB::DeviceCol::StartAddr), QStringLiteral("start_addr"));
+    QCOMPARE(DB::DevDataColumns.at(DB::DevDataCol::Unit), QStringLiteral("unit"));
+    QCOMPARE(DB::DevDataColumns.at(DB::DevDataCol::Source), QStringLiteral("source"));
+}
+
+void tst_StorageSchema::secondRunChangesNothing()
+{
+    QTemporaryDir dir;
+    QCOMPARE(openIn(dir.path()).exitCode, 0);
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    const QString schemaSql = QStringLiteral(
+        "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name;");
+    QList<QVariantList> schemaBefore;
+    QList<QVariantList> rowsBefore;
+    {
+        SideConnection side(file);
+        QVERIFY2(side.exec(QStringLiteral("INSERT INTO devices (name, app_eui, dev_eui, port, "
+                                          "start_addr) VALUES ('kept', 'A1', 'E1', 502, 7);")),
+                 qPrintable(side.lastError()));
+        schemaBefore = side.rows(schemaSql);
+        rowsBefore = side.rows(QStringLiteral("SELECT * FROM devices;"));
+    }
+
+    const SRun run = openIn(dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.log, QStringList());
+    SideConnection side(file);
+    QCOMPARE(side.rows(schemaSql), schemaBefore);
+    QCOMPARE(side.rows(QStringLiteral("SELECT * FROM devices;")), rowsBefore);
+}
+
+void tst_StorageSchema::missingIndexesComeBack()
+{
+    QTemporaryDir dir;
+    QCOMPARE(openIn(dir.path()).exitCode, 0);
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    {
+        SideConnection side(file);
+        QVERIFY(side.exec(QStringLiteral("DROP INDEX idx_port_regaddr;")));
+        QVERIFY(side.exec(QStringLiteral("DROP INDEX idx_euiTCP;")));
+        QCOMPARE(indexes(side).size(), ExpectedIndexes.size() - 2);
+    }
+    QCOMPARE(openIn(dir.path()).exitCode, 0);
+    SideConnection side(file);
+    QCOMPARE(indexes(side), ExpectedIndexes);
+}
+
+// An index named "devices" makes the devices table statement fail: the other tables are still
+// made, no index at all, and the handler is still made.
+void tst_StorageSchema::failedTableStatement()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    {
+        SideConnection side(file);
+        QVERIFY(side.exec(QStringLiteral("CREATE TABLE other (a INTEGER);")));
+        QVERIFY(side.exec(QStringLiteral("CREATE INDEX devices ON other (a);")));
+    }
+    const SRun run = openIn(dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.log,
+             QStringList({
+                 QStringLiteral("ERROR! Table \"devices\" is not created!"),
+                 QStringLiteral("ERROR [CDataBaseHandler::{ctor}::<lambda_1>::operator ()-232]: "
+                                "invalid sql request 3 for <devices.idx_eui>!"),
+                 QStringLiteral("CREATE INDEX IF NOT EXISTS idx_eui ON devices ( dev_eui );"),
+             }));
+    QVERIFY(run.debug.contains(QStringLiteral("ERROR! Table \"devices\" is not created!")));
+    SideConnection side(file);
+    QCOMPARE(tables(side), QStringList({QStringLiteral("dev_data"), QStringLiteral("devicesTCP"),
+                                        QStringLiteral("other")}));
+    QCOMPARE(indexes(side), QStringList({QStringLiteral("devices other: a")}));
+}
+
+void tst_StorageSchema::unopenableFileOnDebugStream()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("server.db")));
+    const SRun run = openIn(dir.path());
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.log.size(), 1);
+    QVERIFY(run.log.first().startsWith(OpenFailure));
+    QVERIFY(run.debug.contains(OpenFailure));
+}
+
+QTEST_GUILESS_MAIN(tst_StorageSchema)
+#include "tst_storage_schema.moc"

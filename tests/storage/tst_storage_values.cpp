@@ -1,0 +1,409 @@
+#include "CDataBaseHandler.h"
+#include "LogCapture.h"
+#include "SideConnection.h"
+#include "TempWorkDir.h"
+
+#include <QDateTime>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+
+// Register values: saving an uplink on the storage thread, the scaling lookup and the register
+// image of a port.
+class tst_StorageValues : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void registerImage_data();
+    void registerImage();
+    void saveWritesLastValues();
+    void saveRejected_data();
+    void saveRejected();
+    void saveGoesOnAfterFailingRegister();
+    void abortedUplinkKeepsOldValues();
+    void registerParam_data();
+    void registerParam();
+    void failedStatements();
+
+private:
+    void save(const DB::SDbDeviceRegDataSet &set);
+    void addDevice(const QString &devEui, int port, int startAddr,
+                   const QList<DB::SRegisterDescription> &registers,
+                   ProtocolOption kind = ProtocolModbus);
+
+    std::unique_ptr<TempWorkDir> work;
+    std::unique_ptr<LogCapture> log;
+    std::unique_ptr<SideConnection> side;
+    CDataBaseHandler *storage = nullptr;
+    QThread *storageThread = nullptr;
+};
+
+namespace {
+
+DB::SRegisterDescription reg(quint32 offset, quint32 bitSize = 16)
+{
+    DB::SRegisterDescription r;
+    r.name = QStringLiteral("reg%1").arg(offset);
+    r.source = DB::SourceDevice;
+    r.regOffset = offset;
+    r.bitSize = bitSize;
+    r.dataType = QStringLiteral("uinteger");
+    return r;
+}
+
+DB::SDbDeviceRegDataSet uplink(const QString &devEui, int startAddr,
+                               const QList<DB::SDbRegValue> &values)
+{
+    DB::SDbDeviceRegDataSet set;
+    set.devEui = devEui;
+    set.startAddr = startAddr;
+    set.regValues = values;
+    return set;
+}
+
+QString describe(const DB::RegisterImage &image)
+{
+    QStringList parts;
+    for (auto it = image.cbegin(); it != image.cend(); ++it)
+        parts.append(
+            QStringLiteral("%1=%2").arg(it.key()).arg(it.value(), 4, 16, QLatin1Char('0')));
+    return parts.join(QLatin1Char(' '));
+}
+
+const QString ValuesSql = QStringLiteral(
+    "SELECT d.dev_eui, r.reg_addr, ifnull(r.value, '-'), ifnull(r.full_value, '-'), "
+    "typeof(r.time) FROM dev_data r JOIN devices d ON d.device = r.device ORDER BY d.dev_eui, "
+    "r.reg_addr;");
+
+const QString RegisterParamStatement = QStringLiteral(
+    "SELECT * FROM dev_data WHERE dev_data.device IN ( SELECT devices.device FROM devices WHERE "
+    "devices.dev_eui=:dev_eui ) AND dev_data.reg_addr=:reg_addr;");
+
+const QString SaveStatement = QStringLiteral(
+    "UPDATE dev_data SET value=:value, full_value=:full_value, time=:time WHERE device=:device "
+    "AND reg_addr=:reg_addr;");
+
+} // namespace
+
+void tst_StorageValues::initTestCase()
+{
+    work = std::make_unique<TempWorkDir>();
+    QVERIFY(work->isValid());
+    log = std::make_unique<LogCapture>();
+    qRegisterMetaType<DB::SDbDeviceRegDataSet>("DB::SDbDeviceRegDataSet");
+
+    // As start-up does: made in this thread, then moved to a thread of its own.
+    storage = CDataBaseHandler::getInstance();
+    QVERIFY(storage);
+    storageThread = new QThread;
+    storage->moveToThread(storageThread);
+    storageThread->start(QThread::InheritPriority);
+    QTRY_VERIFY(storageThread->isRunning());
+    side = std::make_unique<SideConnection>();
+    QVERIFY(side->isOpen());
+
+    // Register image fixture: ports 5020 and 5021.
+    DB::SRegisterDescription scaled = reg(0, 32);
+    scaled.extraValue = -2.5;
+    scaled.multiplier = 0.1;
+    scaled.units = QStringLiteral("°C");
+    addDevice(
+        QStringLiteral("A0000001"), 5020, 10,
+        {scaled, reg(10, 64), reg(20), reg(21, 8), reg(30), reg(40, 32), reg(65525), reg(65526)});
+    addDevice(QStringLiteral("B0000001"), 5020, 0, {reg(0), reg(40)});
+    addDevice(QStringLiteral("C0000001"), 5021, 10, {reg(0)});
+    addDevice(QStringLiteral("F0000001"), 5022, 0, {reg(0)}, ProtocolTCP);
+    save(uplink(QStringLiteral("A0000001"), 10,
+                {{"0001", "000100FF", 0},
+                 {"00FF", "", 1},
+                 {"0102", "0102030405060708", 10},
+                 {"0304", "", 11},
+                 {"0506", "", 12},
+                 {"0708", "", 13},
+                 {"AB", "AB", 21},
+                 {"1111", "1111", 30},
+                 {"0001", "0001AB", 40},
+                 {"FFFE", "FFFE", 65525},
+                 {"0007", "0007", 65526}}));
+    save(uplink(QStringLiteral("B0000001"), 0, {{"9999", "9999", 0}, {"2222", "2222", 40}}));
+    save(uplink(QStringLiteral("C0000001"), 10, {{"5555", "5555", 0}}));
+    QCOMPARE(log->lines(), QStringList());
+}
+
+void tst_StorageValues::cleanupTestCase()
+{
+    storageThread->quit();
+    QVERIFY(storageThread->wait());
+    delete storageThread;
+}
+
+void tst_StorageValues::init()
+{
+    log->clear();
+}
+
+// The decoder's way in: by name, blocking, onto the storage thread.
+void tst_StorageValues::save(const DB::SDbDeviceRegDataSet &set)
+{
+    QVERIFY(QMetaObject::invokeMethod(storage, "saveRegisterData", Qt::BlockingQueuedConnection,
+                                      Q_ARG(DB::SDbDeviceRegDataSet, set)));
+}
+
+void tst_StorageValues::addDevice(const QString &devEui, int port, int startAddr,
+                                  const QList<DB::SRegisterDescription> &registers,
+                                  ProtocolOption kind)
+{
+    DB::SDeviceRegMapDescription d;
+    d.devEui = devEui;
+    d.appEui = QStringLiteral("APP");
+    d.name = devEui;
+    d.startAddr = startAddr;
+    d.registers = registers;
+    d.port = port;
+    QVERIFY(storage->registerNewDevice(d, kind));
+}
+
+void tst_StorageValues::registerImage_data()
+{
+    QTest::addColumn<quint32>("port");
+    QTest::addColumn<quint32>("start");
+    QTest::addColumn<quint32>("count");
+    QTest::addColumn<QString>("image");
+
+    QTest::addRow("32-bit value whole") << 5020u << 10u << 2u << "10=0001 11=00ff";
+    QTest::addRow("32-bit value first word") << 5020u << 10u << 1u << "10=0001";
+    QTest::addRow("32-bit value second word alone") << 5020u << 11u << 1u << "11=0000";
+    QTest::addRow("64-bit value") << 5020u << 20u << 4u << "20=0102 21=0304 22=0506 23=0708";
+    QTest::addRow("range ends inside a value") << 5020u << 19u << 3u << "19=0000 20=0102 21=0304";
+    QTest::addRow("never saved, one byte, uncovered")
+        << 5020u << 29u << 4u << "29=0000 30=0000 31=ab00 32=0000";
+    QTest::addRow("trailing odd byte dropped") << 5020u << 50u << 2u << "50=0001 51=0000";
+    QTest::addRow("two devices at one address") << 5020u << 40u << 1u << "40=2222";
+    QTest::addRow("other port") << 5021u << 10u << 2u << "10=5555 11=0000";
+    QTest::addRow("port without devices") << 6000u << 0u << 2u << "0=0000 1=0000";
+    QTest::addRow("count 0") << 5020u << 10u << 0u << "";
+    QTest::addRow("wrap at 65535") << 5020u << 65535u << 2u << "0=0007 65535=fffe";
+    QTest::addRow("row at 65536 outside") << 5020u << 65534u << 2u << "65534=0000 65535=fffe";
+}
+
+void tst_StorageValues::registerImage()
+{
+    QFETCH(quint32, port);
+    QFETCH(quint32, start);
+    QFETCH(quint32, count);
+    QFETCH(QString, image);
+
+    bool ok = false;
+    QCOMPARE(describe(storage->getRegisterData(port, start, count, &ok)), image);
+    QVERIFY(ok);
+    QCOMPARE(log->lines(), QStringList());
+}
+
+void tst_StorageValues::saveWritesLastValues()
+{
+    addDevice(QStringLiteral("D0000001"), 5030, 0, {reg(0), reg(1, 32), reg(3)});
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    save(uplink(QStringLiteral("D0000001"), 0,
+                {{"0001", "0001", 0},
+                 {"0002", "00020003", 1},
+                 {"0003", "", 2},
+                 {"0004", "", 3},
+                 {"0005", "0005", 9}}));
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    QCOMPARE(log->lines(), QStringList());
+
+    const QString sql = QStringLiteral(
+        "SELECT reg_addr, ifnull(value, '-'), ifnull(full_value, 'NULL'), typeof(time), time FROM "
+        "dev_data WHERE port=5030 ORDER BY reg_addr;");
+    QList<QVariantList> rows = side->rows(sql);
+    QCOMPARE(rows.size(), 3);
+    const QStringList expected
+        = {"0 0001 0001 integer", "1 0002 00020003 integer", "3 0004 NULL integer"};
+    for (int i = 0; i < rows.size(); ++i) {
+        const QVariantList &row = rows.at(i);
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4")
+                     .arg(row.at(0).toString(), row.at(1).toString(), row.at(2).toString(),
+                          row.at(3).toString()),
+                 expected.at(i));
+        QVERIFY(row.at(4).toLongLong() >= before && row.at(4).toLongLong() <= after);
+    }
+
+    // The next uplink replaces the last values.
+    save(uplink(QStringLiteral("D0000001"), 0, {{"00AA", "", 0}}));
+    rows = side->rows(sql);
+    QCOMPARE(rows.first().at(1).toString(), QStringLiteral("00AA"));
+    QCOMPARE(rows.first().at(2).toString(), QStringLiteral("NULL"));
+    QCOMPARE(rows.at(1).at(1).toString(), QStringLiteral("0002"));
+}
+
+void tst_StorageValues::saveRejected_data()
+{
+    QTest::addColumn<QString>("devEui");
+    QTest::addColumn<bool>("withValues");
+    QTest::addColumn<QString>("line");
+
+    QTest::addRow("no values") << "A0000001" << false
+                               << "INFO: [CDataBaseHandler::saveRegisterData] Empty input data";
+    QTest::addRow("unknown DevEUI")
+        << "0000000000000000" << true
+        << "ERROR: [CDataBaseHandler::saveRegisterData] Uncknown DevEUI [0000000000000000]";
+    QTest::addRow("tcp device") << "F0000001" << true
+                                << "ERROR: [CDataBaseHandler::saveRegisterData] Uncknown DevEUI "
+                                   "[F0000001]";
+    QTest::addRow("stored in other letter case")
+        << "a0000001" << true
+        << "ERROR: [CDataBaseHandler::saveRegisterData] Uncknown DevEUI [a0000001]";
+    QTest::addRow("quote in DevEUI")
+        << "A0'01" << true << "ERROR: [CDataBaseHandler::saveRegisterData] Uncknown DevEUI [A0'01]";
+}
+
+void tst_StorageValues::saveRejected()
+{
+    QFETCH(QString, devEui);
+    QFETCH(bool, withValues);
+    QFETCH(QString, line);
+
+    const QList<QVariantList> before = side->rows(ValuesSql);
+    save(uplink(devEui, 10,
+                withValues ? QList<DB::SDbRegValue>{{"7777", "7777", 0}}
+                           : QList<DB::SDbRegValue>{}));
+    QCOMPARE(log->lines(), QStringList{line});
+    QCOMPARE(side->rows(ValuesSql), before);
+}
+
+// A register whose update fails is logged and left; the others of the uplink are saved.
+void tst_StorageValues::saveGoesOnAfterFailingRegister()
+{
+    addDevice(QStringLiteral("G0000001"), 5040, 0, {reg(0), reg(1), reg(2)});
+    const QString id
+        = side->scalar(QStringLiteral("SELECT device FROM devices WHERE dev_eui='G0000001';"))
+              .toString();
+    QVERIFY(side->exec(QStringLiteral("CREATE TRIGGER fail BEFORE UPDATE ON dev_data WHEN "
+                                      "NEW.reg_addr = 1 BEGIN SELECT RAISE(ABORT, 'forced'); "
+                                      "END;")));
+    log->clear();
+    save(uplink(QStringLiteral("G0000001"), 0,
+                {{"0001", "0001", 0}, {"0002", "0002", 1}, {"0003", "0003", 2}}));
+    QVERIFY(side->exec(QStringLiteral("DROP TRIGGER fail;")));
+    QCOMPARE(log->lines(),
+             QStringList({QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL "
+                                         "request [2]"),
+                          QStringLiteral("    Query [%1]").arg(SaveStatement),
+                          QStringLiteral("    Set: deviceId[%1], regAddr[1]").arg(id)}));
+    QCOMPARE(side->column(QStringLiteral(
+                 "SELECT ifnull(value, '-') FROM dev_data WHERE port=5040 ORDER BY reg_addr;")),
+             QStringList({"0001", "-", "0003"}));
+}
+
+// An uplink whose transaction is rolled back at its last register keeps all the old values.
+void tst_StorageValues::abortedUplinkKeepsOldValues()
+{
+    addDevice(QStringLiteral("H0000001"), 5050, 0, {reg(0), reg(1), reg(2)});
+    save(uplink(QStringLiteral("H0000001"), 0,
+                {{"0001", "0001", 0}, {"0001", "0001", 1}, {"0001", "0001", 2}}));
+    QVERIFY(side->exec(QStringLiteral("CREATE TRIGGER fail BEFORE UPDATE ON dev_data WHEN "
+                                      "NEW.reg_addr = 2 AND NEW.port = 5050 BEGIN SELECT "
+                                      "RAISE(ROLLBACK, 'forced'); END;")));
+    log->clear();
+    save(uplink(QStringLiteral("H0000001"), 0,
+                {{"0002", "0002", 0}, {"0002", "0002", 1}, {"0002", "0002", 2}}));
+    QVERIFY(side->exec(QStringLiteral("DROP TRIGGER fail;")));
+    QCOMPARE(side->column(
+                 QStringLiteral("SELECT value FROM dev_data WHERE port=5050 ORDER BY reg_addr;")),
+             QStringList({"0001", "0001", "0001"}));
+    QCOMPARE(log->count(QStringLiteral("Invalid SQL request [2]")), 1);
+    QCOMPARE(log->count(QStringLiteral(
+                 "ERROR: [CDataBaseHandler::saveRegisterData] Transaction is not committed!")),
+             1);
+
+    // The storage is still usable afterwards.
+    save(uplink(QStringLiteral("H0000001"), 0, {{"0003", "0003", 2}}));
+    QCOMPARE(side->column(
+                 QStringLiteral("SELECT value FROM dev_data WHERE port=5050 ORDER BY reg_addr;")),
+             QStringList({"0001", "0001", "0003"}));
+}
+
+void tst_StorageValues::registerParam_data()
+{
+    QTest::addColumn<QString>("devEui");
+    QTest::addColumn<quint32>("regAddr");
+    QTest::addColumn<bool>("found");
+
+    QTest::addRow("registered") << "A0000001" << 10u << true;
+    QTest::addRow("address not registered") << "A0000001" << 11u << false;
+    QTest::addRow("DevEUI in other letter case") << "a0000001" << 10u << false;
+    QTest::addRow("tcp device") << "F0000001" << 0u << false;
+}
+
+void tst_StorageValues::registerParam()
+{
+    QFETCH(QString, devEui);
+    QFETCH(quint32, regAddr);
+    QFETCH(bool, found);
+
+    const DB::SRegisterParam param = storage->getRegisterParam(devEui, regAddr);
+    if (found) {
+        QCOMPARE(param.regAddr, regAddr);
+        QCOMPARE(param.extraValue, -2.5);
+        QCOMPARE(param.multiplier, 0.1);
+        QCOMPARE(param.units, QStringLiteral("°C"));
+        QCOMPARE(log->lines(), QStringList());
+    } else {
+        QCOMPARE(param.regAddr, 0u);
+        QCOMPARE(param.extraValue, 0.0);
+        QCOMPARE(param.multiplier, 1.0);
+        QCOMPARE(param.units, QString());
+        QCOMPARE(log->lines(),
+                 QStringList({QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] "
+                                             "Register is not exist!"),
+                              RegisterParamStatement}));
+    }
+}
+
+// Statements that fail (a table renamed behind the handler's back) are told apart from empty
+// results.
+void tst_StorageValues::failedStatements()
+{
+    QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data RENAME TO dev_data_away;")));
+    bool ok = true;
+    QVERIFY(storage->getRegisterData(5020, 10, 2, &ok).isEmpty());
+    QVERIFY(!ok);
+    const DB::SRegisterParam param = storage->getRegisterParam(QStringLiteral("A0000001"), 10);
+    QCOMPARE(param.multiplier, 1.0);
+    QCOMPARE(param.units, QString());
+    save(uplink(QStringLiteral("A0000001"), 10, {{"0009", "0009", 0}}));
+    QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data_away RENAME TO dev_data;")));
+    const QStringList lines = log->lines();
+    QCOMPARE(lines.mid(0, 4),
+             QStringList({QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL "
+                                         "request [1]"),
+                          QStringLiteral("SELECT * FROM dev_data WHERE port=:port AND reg_addr "
+                                         "BETWEEN :first AND :last;"),
+                          QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Invalid SQL "
+                                         "request [1]"),
+                          RegisterParamStatement}));
+    QCOMPARE(lines.value(4), QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid "
+                                            "SQL request [2]"));
+
+    QVERIFY(side->exec(QStringLiteral("ALTER TABLE devices RENAME TO devices_away;")));
+    log->clear();
+    save(uplink(QStringLiteral("A0000001"), 10, {{"0009", "0009", 0}}));
+    QVERIFY(side->exec(QStringLiteral("ALTER TABLE devices_away RENAME TO devices;")));
+    QCOMPARE(log->lines(),
+             QStringList{QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL "
+                                        "request [1]")});
+
+    // Back to normal, and the failed saves changed nothing.
+    QCOMPARE(describe(storage->getRegisterData(5020, 10, 2, &ok)),
+             QStringLiteral("10=0001 11=00ff"));
+    QVERIFY(ok);
+}
+
+QTEST_GUILESS_MAIN(tst_StorageValues)
+#include "tst_storage_values.moc"
