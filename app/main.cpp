@@ -3,6 +3,7 @@
 
 #include "CDataBaseHandler.h"
 #include "CLogFile.h"
+#include "CServerHandler.h"
 #include "CSettings.h"
 #include "LocaleTranslation.h"
 #include "SApiDeviceData.h"
@@ -43,6 +44,7 @@ int main(int argc, char *argv[])
 
     CSettings::getInstance(SettingsKey::FileName);
     CLogFile::getInstance(FileNames::LogBaseName, QString());
+    CServerHandler::getInstance();
 
     CDataBaseHandler *storage = CDataBaseHandler::getInstance();
     if (!storage) {

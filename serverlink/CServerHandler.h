@@ -1,0 +1,107 @@
+#pragma once
+
+#include "EServerStatus.h"
+#include "SApiDeviceData.h"
+#include "SServerDeviceInfo.h"
+
+#include <QAbstractSocket>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QWebSocket>
+
+class QJsonObject;
+class QTimer;
+
+// The client of the network server's WebSocket JSON interface: probe, login, the verified
+// dispatch of uplinks and answers, one request in flight at a time, and the reconnection period.
+class CServerHandler : public QObject
+{
+    Q_OBJECT
+public:
+    enum EState : quint32 { Disconnected = 0, Ping = 1, Auth = 2, Verified = 3 };
+    enum ETaskType : int { GetDataTask = 0, GetDevicesTask = 1, SendDataTask = 2 };
+
+    struct STask
+    {
+        int type = GetDataTask;
+        QString json;
+    };
+
+    // The periods of the link in milliseconds. The defaults are the shipped values.
+    struct SIntervals
+    {
+        int pingTimeout = 2000;     // answer to the probe and to the login
+        int reconnect = 60000;      // between connection attempts after a disconnection
+        int response = 60000;       // device list and last packets
+        int sendDataResponse = 100; // downlink
+    };
+
+    static CServerHandler *getInstance();
+    ~CServerHandler() override;
+
+    bool getDevicesList(QStringList appEuis);
+    void sendData(QString devEui, QByteArray hexText);
+
+    // Seam for tests: shorter periods. Takes effect with the next start of each timer.
+    void setIntervals(const SIntervals &_intervals) { intervals = _intervals; }
+    const SIntervals &getIntervals() const { return intervals; }
+
+signals:
+    void newTask();
+    void changeServerStatus(COMM::EServerStatus _status);
+    void getDevicesListResp(bool status, QList<API::SServerDeviceInfo> _regInfoList = {});
+    void newPacketReceived(API::SApiDeviceData _devData);
+
+protected slots:
+    void socketConnectedSlot();
+    void socketDisconnectedSlot();
+    void textMessageReceivedSlot(QString msg);
+    void timeoutSlot();
+    void waitingServerResponseTimeoutSlot();
+    void newTaskSlot();
+    void reconnectLastAuthData();
+
+public slots:
+    void connectSlot(QString _origin, QString _login, QString _password);
+    void getDeviceLastPackets(QString devEui);
+
+private slots:
+    void socketErrorSlot(QAbstractSocket::SocketError _error);
+
+protected:
+    // Protected so that tests and the fuzz target can make instances of their own.
+    CServerHandler();
+
+private:
+    void openSocket(const QUrl &_url);
+    void endAttempt();
+    void sendMessage(const QString &json);
+    void enqueueTask(const STask &task);
+    void releaseWait();
+    void handleLoginAnswer(const QJsonObject &object);
+    void handleVerifiedMessage(const QJsonObject &object);
+    void handleDevicesListAnswer(const QJsonObject &object);
+    void handleLastPacketsAnswer(const QJsonObject &object);
+
+    quint32 state = Disconnected;
+    int curTask = GetDataTask;
+    QList<STask> queue;
+    QMutex queueMutex;
+    QMutex taskSlotMutex;
+    QMutex waitingMutex;
+    QTimer *responseTimer = nullptr;
+    QWebSocket socket{QString(), QWebSocketProtocol::Version13};
+    QString login;
+    QString password;
+    QString url;
+    QTimer *pingTimer = nullptr;
+    QTimer *reconnectTimer = nullptr;
+
+    // True from the opening of the socket until the end of that attempt has been reported: a
+    // refused handshake reports only an error, other failures an error and a disconnection.
+    bool attemptOpen = false;
+    SIntervals intervals;
+};

@@ -1,0 +1,269 @@
+#include "LinkFixture.h"
+#include "LogCapture.h"
+#include "TempWorkDir.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(NetServerCore::Handshake)
+
+// Connection, probe, login and reconnection of the link against a fake network server.
+class TestServerLinkLogin : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void loginFromClosedSocket();
+    void probeWithoutErrString();
+    void lateAnswer_data();
+    void lateAnswer();
+    void refusedLogin_data();
+    void refusedLogin();
+    void unreadFramesWhileAuth();
+    void reconnectsUntilLoginAccepted();
+    void invalidUrlKeepsLastValid();
+    void refusedHandshakeIsRetried_data();
+    void refusedHandshakeIsRetried();
+
+private:
+    std::unique_ptr<TempWorkDir> workDir;
+    std::unique_ptr<LogCapture> log;
+    std::unique_ptr<LinkFixture> f;
+};
+
+namespace {
+CServerHandler::SIntervals withReconnect(int ms)
+{
+    CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
+    periods.reconnect = ms;
+    return periods;
+}
+} // namespace
+
+void TestServerLinkLogin::initTestCase()
+{
+    registerApiMetaTypes();
+    workDir = std::make_unique<TempWorkDir>();
+    QVERIFY(workDir->isValid());
+    log = std::make_unique<LogCapture>();
+}
+
+void TestServerLinkLogin::init()
+{
+    f = std::make_unique<LinkFixture>();
+    QVERIFY(f->fake->isListening());
+    log->clear();
+}
+
+void TestServerLinkLogin::cleanup()
+{
+    f.reset();
+}
+
+void TestServerLinkLogin::loginFromClosedSocket()
+{
+    f->fake->setCredentials(QStringLiteral("operator"), QStringLiteral("p\"w"));
+    f->link->connectSlot(f->fake->url(), QStringLiteral("operator"), QStringLiteral("p\"w"));
+
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 0}));
+    const QStringList expected{R"({"cmd":"cmd"})",
+                               R"({"cmd":"auth_req","login":"operator","password":"p\"w"})"};
+    QCOMPARE(f->fake->received(), expected);
+
+    // Verified: uplinks are read.
+    f->fake->pushUplink({{"type", "CONF_UP"}, {"devEui", "0102"}, {"data", "01"}});
+    QVERIFY(f->packetSpy->wait());
+}
+
+void TestServerLinkLogin::probeWithoutErrString()
+{
+    f->fake->setProbeReply(NetServerCore::ProbeReply::WithoutErrString);
+    f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 2}));
+    QVERIFY(f->debug->contains(
+        QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=ping: unknown message")));
+    QVERIFY(f->fake->receivedCommands(QStringLiteral("auth_req")).isEmpty());
+
+    // Still waiting for the probe: a reply with "err_string", whatever its value, goes on.
+    f->fake->sendText(QString::fromUtf8(R"({"err_string":null})"));
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 2, 3, 0}));
+}
+
+void TestServerLinkLogin::lateAnswer_data()
+{
+    QTest::addColumn<bool>("probeLate");
+    QTest::addColumn<QList<int>>("beforeAnswer");
+    QTest::addColumn<QList<int>>("afterAnswer");
+
+    QTest::addRow("probe answered after the time-out")
+        << true << QList<int>{5, 1, 2} << QList<int>{5, 1, 2, 3, 0};
+    QTest::addRow("login answered after the time-out")
+        << false << QList<int>{5, 1, 3, 4} << QList<int>{5, 1, 3, 4, 0};
+}
+
+void TestServerLinkLogin::lateAnswer()
+{
+    QFETCH(bool, probeLate);
+    QFETCH(QList<int>, beforeAnswer);
+    QFETCH(QList<int>, afterAnswer);
+
+    CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
+    periods.pingTimeout = 50;
+    f->makeLink(periods);
+    if (probeLate)
+        f->fake->setProbeReply(NetServerCore::ProbeReply::None);
+    else
+        f->fake->setAuthReplyEnabled(false);
+
+    f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QTRY_COMPARE(f->seenStatuses(), beforeAnswer);
+    f->fake->sendText(probeLate ? QString::fromUtf8(R"({"err_string":"unknown_cmd"})")
+                                : QString::fromUtf8(R"({"cmd":"auth_resp","status":true})"));
+    QTRY_COMPARE(f->seenStatuses(), afterAnswer);
+}
+
+void TestServerLinkLogin::refusedLogin_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("trace");
+
+    const QString prefix = QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=auth: ");
+    QTest::addRow("no cmd") << R"({"status":true})" << prefix + "unknown message[1]";
+    QTest::addRow("other cmd") << R"({"cmd":"auth_res","status":true})"
+                               << prefix + "unknown message[2]";
+    QTest::addRow("cmd not a text")
+        << R"({"cmd":1,"status":true})" << prefix + "unknown message[2]";
+    QTest::addRow("no status") << R"({"cmd":"auth_resp"})" << prefix + "unknown message[3]";
+    QTest::addRow("status as text")
+        << R"({"cmd":"auth_resp","status":"true"})" << prefix + "unknown message[4], err[]";
+    QTest::addRow("status false without err_string")
+        << R"({"cmd":"auth_resp","status":false})" << prefix + "unknown message[4], err[]";
+    QTest::addRow("wrong credentials, the server's own answer")
+        << QString() << prefix + "unknown message[4], err[invalid_login_or_password]";
+}
+
+void TestServerLinkLogin::refusedLogin()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, trace);
+
+    if (answer.isEmpty())
+        f->fake->setCredentials(QStringLiteral("admin"), QStringLiteral("other"));
+    else
+        f->fake->setAuthReplyEnabled(false);
+    f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QVERIFY(f->fake->waitForCommand(QStringLiteral("auth_req")));
+    if (!answer.isEmpty())
+        f->fake->sendText(answer);
+
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 4}));
+    QVERIFY2(f->debug->contains(trace), qPrintable(f->debug->messages().join('\n')));
+
+    // Refused: the socket stays open and every later message is ignored.
+    f->fake->sendText(QString::fromUtf8(R"({"cmd":"auth_resp","status":true})"));
+    f->fake->sendText(
+        QString::fromUtf8(R"({"cmd":"rx","type":"CONF_UP","devEui":"01","data":"01"})"));
+    QVERIFY(f->barrier());
+    QCOMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 4}));
+    QCOMPARE(f->packetSpy->count(), 0);
+    QCOMPARE(f->fake->connectionCount(), 1);
+}
+
+void TestServerLinkLogin::unreadFramesWhileAuth()
+{
+    f->fake->setAuthReplyEnabled(false);
+    f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QVERIFY(f->fake->waitForCommand(QStringLiteral("auth_req")));
+
+    const int before = f->debug->count(LinkFixture::NotAnObject);
+    for (const char *text : {"not json", "[1,2]", "\"auth_resp\"", "{\"cmd\":\"auth_resp\",", ""})
+        f->fake->sendText(QString::fromLatin1(text));
+    f->fake->sendBinary(R"({"cmd":"auth_resp","status":false})");
+    QTRY_COMPARE(f->debug->count(LinkFixture::NotAnObject), before + 5);
+
+    // Still waiting for the login answer.
+    f->fake->sendText(QString::fromUtf8(R"({"cmd":"auth_resp","status":true})"));
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 0}));
+}
+
+void TestServerLinkLogin::reconnectsUntilLoginAccepted()
+{
+    f->makeLink(withReconnect(100));
+    f->fake->setCredentials(QStringLiteral("op"), QStringLiteral("pw"));
+    f->link->connectSlot(f->fake->url(), QStringLiteral("op"), QStringLiteral("pw"));
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 0}));
+
+    // Dropped: reported once, then a new attempt with the same credentials one period later.
+    f->fake->dropConnections();
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 0, 5, 1, 3, 0}));
+    QCOMPARE(f->fake->receivedCommands(QStringLiteral("auth_req")).size(), 2);
+
+    // Refused logins on the reopened connections do not stop the period.
+    QSignalSpy refusals(f->fake.get(), &NetServerCore::loginRefused);
+    f->fake->setCredentials(QStringLiteral("op"), QStringLiteral("changed"));
+    f->fake->dropConnections();
+    QTRY_VERIFY(refusals.count() >= 3);
+    f->fake->setCredentials(QStringLiteral("op"), QStringLiteral("pw"));
+    QTRY_COMPARE(f->seenStatuses().constLast(), 0);
+    for (const QJsonObject &request : f->fake->receivedCommands(QStringLiteral("auth_req")))
+        QCOMPARE(request.value("password").toString(), QStringLiteral("pw"));
+
+    // An accepted login stops the period: no further attempt comes.
+    QSignalSpy attempts(f->fake.get(), &NetServerCore::clientConnected);
+    QVERIFY(!attempts.wait(500));
+    QCOMPARE(f->fake->connectionCount(), 1);
+}
+
+void TestServerLinkLogin::invalidUrlKeepsLastValid()
+{
+    f->makeLink(withReconnect(100));
+    f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 0}));
+
+    f->link->connectSlot(QStringLiteral("ws://127.0.0.1:notaport"), QStringLiteral("other"),
+                         QStringLiteral("other"));
+    QVERIFY(log->waitForLine(QStringLiteral(
+        "[CServerHandler::connectSlot] Invalid input URL [ws://127.0.0.1:notaport]")));
+    // The close reports the disconnection, then connectSlot its own status; the period reopens
+    // the last valid URL with the last valid credentials.
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 0, 5, 5, 1, 3, 0}));
+    const QList<QJsonObject> logins = f->fake->receivedCommands(QStringLiteral("auth_req"));
+    QCOMPARE(logins.size(), 2);
+    QCOMPARE(logins.last().value("login").toString(), QStringLiteral("admin"));
+    QCOMPARE(logins.last().value("password").toString(), QStringLiteral("admin"));
+}
+
+void TestServerLinkLogin::refusedHandshakeIsRetried_data()
+{
+    QTest::addColumn<NetServerCore::Handshake>("refusal");
+    QTest::addRow("403, connection kept open") << NetServerCore::Handshake::RefuseKeepOpen;
+    QTest::addRow("403, connection closed") << NetServerCore::Handshake::RefuseAndClose;
+}
+
+void TestServerLinkLogin::refusedHandshakeIsRetried()
+{
+    QFETCH(NetServerCore::Handshake, refusal);
+
+    f->makeLink(withReconnect(100));
+    f->fake->setHandshake(refusal);
+    f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+
+    QTRY_VERIFY(f->fake->refusedHandshakes() >= 3);
+    f->fake->setHandshake(NetServerCore::Handshake::Accept);
+    QTRY_VERIFY(!f->seenStatuses().isEmpty() && f->seenStatuses().constLast() == 0);
+
+    // connectSlot's 5, then exactly one 5 for each refused attempt, then the login.
+    const QList<int> seen = f->seenStatuses();
+    QList<int> expected(f->fake->refusedHandshakes() + 1, 5);
+    expected << 1 << 3 << 0;
+    QCOMPARE(seen, expected);
+}
+
+QTEST_GUILESS_MAIN(TestServerLinkLogin)
+#include "tst_serverlink_login.moc"

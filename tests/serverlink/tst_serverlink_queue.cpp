@@ -1,0 +1,193 @@
+#include "LinkFixture.h"
+#include "LogCapture.h"
+#include "TempWorkDir.h"
+
+#include <QTest>
+
+#include <memory>
+
+// One request in flight: the queue, its response times and its refusals.
+class TestServerLinkQueue : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void downlinksLeaveInOrder();
+    void devicesListTimeOut();
+    void lastPacketsHoldQueue();
+    void refusals_data();
+    void refusals();
+    void downlinkWhileDown();
+
+private:
+    std::unique_ptr<TempWorkDir> workDir;
+    std::unique_ptr<LogCapture> log;
+    std::unique_ptr<LinkFixture> f;
+};
+
+namespace {
+const QString Locked
+    = QStringLiteral("[CServerHandler::newTaskSlot] Waiting mutex is locked! Return");
+const QString Empty = QStringLiteral("[CServerHandler::newTaskSlot] Task queue is empty");
+
+int sendLines(const DebugCapture &debug)
+{
+    int n = 0;
+    for (const QString &message : debug.messages())
+        n += message.startsWith(QLatin1String("send: ")) ? 1 : 0;
+    return n;
+}
+} // namespace
+
+void TestServerLinkQueue::initTestCase()
+{
+    registerApiMetaTypes();
+    workDir = std::make_unique<TempWorkDir>();
+    QVERIFY(workDir->isValid());
+    log = std::make_unique<LogCapture>();
+}
+
+void TestServerLinkQueue::init()
+{
+    f = std::make_unique<LinkFixture>();
+    QVERIFY(f->fake->isListening());
+    log->clear();
+}
+
+void TestServerLinkQueue::cleanup()
+{
+    f.reset();
+}
+
+void TestServerLinkQueue::downlinksLeaveInOrder()
+{
+    QVERIFY(f->login());
+    QSignalSpy downlinks(f->fake.get(), &NetServerCore::downlinkReceived);
+    f->debug->clear();
+    f->link->sendData(QStringLiteral("dev-a"), "01");
+    f->link->sendData(QStringLiteral("dev-b"), "02");
+    f->link->sendData(QStringLiteral("dev-c"), "03");
+
+    QTRY_COMPARE(downlinks.count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(downlinks.at(i).at(0).toString(), QStringLiteral("dev-%1").arg(QChar('a' + i)));
+        QCOMPARE(downlinks.at(i).at(1).toString(), QStringLiteral("0%1").arg(i + 1));
+    }
+    // The two further newTask events found the first downlink in flight; each later request
+    // waited for the end of the one before (100 ms), and the last end found the queue empty.
+    QCOMPARE(f->debug->count(Locked), 2);
+    QTRY_COMPARE(f->debug->count(Empty), 1);
+    QCOMPARE(sendLines(*f->debug), 3);
+    QCOMPARE(f->fake->receivedCommands(QStringLiteral("send_data_req")).size(), 3);
+}
+
+void TestServerLinkQueue::devicesListTimeOut()
+{
+    CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
+    periods.response = 200;
+    f->makeLink(periods);
+    QVERIFY(f->login());
+    f->fake->setDevicesReplyEnabled(false);
+
+    int downlinksAtTimeOut = -1;
+    connect(f->link.get(), &CServerHandler::getDevicesListResp, this, [&]() {
+        downlinksAtTimeOut = f->fake->receivedCommands(QStringLiteral("send_data_req")).size();
+    });
+    QVERIFY(f->link->getDevicesList({QStringLiteral("F1")}));
+    f->link->sendData(QStringLiteral("dev-a"), "01");
+
+    QVERIFY(f->devicesSpy->wait());
+    QCOMPARE(f->devicesSpy->first().at(0).toBool(), false);
+    QVERIFY(f->devicesSpy->first().at(1).value<QList<API::SServerDeviceInfo>>().isEmpty());
+    QCOMPARE(downlinksAtTimeOut, 0);
+    QVERIFY(f->fake->waitForCommand(QStringLiteral("send_data_req")));
+
+    // The answer after the time-out is not scheduled and gives no second signal.
+    f->fake->sendText(
+        QString::fromUtf8(R"({"cmd":"get_devices_resp","status":true,"devices_list":[]})"));
+    QVERIFY(log->waitForLine(QStringLiteral("[CServerHandler::textMessageReceivedSlot] "
+                                            "State=verified: unsheduled packet from server")));
+    QVERIFY(f->uplinkBarrier());
+    QCOMPARE(f->devicesSpy->count(), 1);
+}
+
+void TestServerLinkQueue::lastPacketsHoldQueue()
+{
+    QVERIFY(f->login());
+    f->fake->setLastPackets(QStringLiteral("A1"),
+                            {QJsonObject{{"type", "CONF_UP"}, {"data", "0102"}}});
+    f->debug->clear();
+    f->link->getDeviceLastPackets(QStringLiteral("a1"));
+    QVERIFY(f->link->getDevicesList({QStringLiteral("F1")}));
+
+    // Answered at once, yet the device list does not go out: the wait is the response time.
+    QVERIFY(f->packetSpy->wait());
+    QVERIFY(f->uplinkBarrier());
+    QVERIFY(f->barrier());
+    QCOMPARE(sendLines(*f->debug), 1);
+    QVERIFY(f->fake->receivedCommands(QStringLiteral("get_devices_req")).isEmpty());
+
+    // The end of the response time sends the next request.
+    QVERIFY(QMetaObject::invokeMethod(f->link.get(), "waitingServerResponseTimeoutSlot"));
+    QVERIFY(f->fake->waitForCommand(QStringLiteral("get_devices_req")));
+    QVERIFY(f->devicesSpy->wait());
+    QCOMPARE(f->devicesSpy->first().at(0).toBool(), true);
+}
+
+void TestServerLinkQueue::refusals_data()
+{
+    QTest::addColumn<bool>("verified");
+    QTest::addRow("not connected") << false;
+    QTest::addRow("verified") << true;
+}
+
+void TestServerLinkQueue::refusals()
+{
+    QFETCH(bool, verified);
+    if (verified)
+        QVERIFY(f->login());
+    f->debug->clear();
+
+    QCOMPARE(f->link->getDevicesList({}), false);
+    QVERIFY(log->waitForLine(
+        QStringLiteral("[CServerHandler::getDevicesList] Empty input AppEUI list! Return")));
+    f->link->getDeviceLastPackets(QString());
+    if (!verified) {
+        QCOMPARE(f->link->getDevicesList({QStringLiteral("F1")}), false);
+        QVERIFY(log->waitForLine(QStringLiteral(
+            "[CServerHandler::getDevicesList] Invalid connection to server! Return")));
+        f->link->getDeviceLastPackets(QStringLiteral("a1"));
+        QVERIFY(log->waitForLine(QStringLiteral(
+            "[CServerHandler::getDeviceLastPackets] Invalid connection to server! Return")));
+        QVERIFY(f->login());
+    }
+    // Nothing was queued: the next request is the first to go out.
+    f->fake->clearReceived();
+    f->link->sendData(QStringLiteral("dev-a"), "01");
+    QVERIFY(f->fake->waitForTexts(1));
+    QCOMPARE(f->fake->receivedObjects().first().value("cmd").toString(),
+             QStringLiteral("send_data_req"));
+    QCOMPARE(sendLines(*f->debug), 1);
+}
+
+void TestServerLinkQueue::downlinkWhileDown()
+{
+    // Downlinks are never refused: one queued while the link is down goes into the closed
+    // socket and its wait runs as usual.
+    f->link->sendData(QStringLiteral("dev-a"), "01");
+    QTRY_COMPARE(f->debug->count(Empty), 1);
+    QCOMPARE(sendLines(*f->debug), 1);
+    QVERIFY(f->login());
+    f->link->sendData(QStringLiteral("dev-b"), "02");
+    QVERIFY(f->fake->waitForCommand(QStringLiteral("send_data_req")));
+    const QList<QJsonObject> sent = f->fake->receivedCommands(QStringLiteral("send_data_req"));
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.first().value("data_list")[0]["devEui"].toString(), QStringLiteral("dev-b"));
+}
+
+QTEST_GUILESS_MAIN(TestServerLinkQueue)
+#include "tst_serverlink_queue.moc"
