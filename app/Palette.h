@@ -113,12 +113,12 @@ GATEWAY_PALETTE(GATEWAY_PALETTE_COLOR)
 // Copies of palette colours for the painted lists and editors.
 inline const QColor QC_LIST_ROW_EVEN = QC_GLOB_BLACK6C_10;
 inline const QColor QC_LIST_ROW_ODD = QC_GLOB_BLACK6C_25;
-inline const QColor QC_LIST_LABEL_GREY = QC_GLOB_BLACK6C_45;
+inline const QColor QC_LIST_ROW_SELECTED = QC_GLOB_BLACK6C_45;
 inline const QColor QC_LIST_SELECTED_L2 = QC_GLOB_LILAC1_L2;
 inline const QColor QC_LIST_SELECTED_L1 = QC_GLOB_LILAC1_L1;
 inline const QColor QC_LIST_SELECTED = QC_GLOB_LILAC1;
 inline const QColor QC_LIST_VALUE = QC_GLOB_GREEN2_D1;
-inline const QColor QC_LIST_BADGE = QC_GLOB_GREEN2_D1;
+inline const QColor QC_LIST_SEPARATOR = QC_GLOB_GREEN2_D1;
 inline const QColor QC_LIST_TITLE_BLUE = QCT_GLOB_BLUE1_LIKE;
 inline const QColor QC_LIST_MAIN_TEXT = QCT_GLOB_BLUE1_D2;
 inline const QColor QC_LIST_LABEL = QC_GLOB_LILAC1_D2;

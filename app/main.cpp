@@ -1,7 +1,10 @@
 // Start-up of the gateway: every singleton is made here, in a fixed order, then the GUI event loop
 // runs until the main window closes.
 
+#include "CAddNewDeviceForm.h"
+#include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
+#include "CEditDeviceForm.h"
 #include "CLogFile.h"
 #include "CServerHandler.h"
 #include "CSettings.h"
@@ -44,7 +47,7 @@ int main(int argc, char *argv[])
 
     CSettings::getInstance(SettingsKey::FileName);
     CLogFile::getInstance(FileNames::LogBaseName, QString());
-    CServerHandler::getInstance();
+    CServerHandler *serverLink = CServerHandler::getInstance();
 
     CDataBaseHandler *storage = CDataBaseHandler::getInstance();
     if (!storage) {
@@ -64,6 +67,16 @@ int main(int argc, char *argv[])
     storageThread->start(QThread::InheritPriority);
     while (!storageThread->isRunning())
         QThread::msleep(30);
+
+    CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
+    QObject::connect(serverLink, &CServerHandler::newPacketReceived, registry,
+                     &CAllDeviceHandler::newPacketReceivedSlot, Qt::QueuedConnection);
+
+    CAddNewDeviceForm *addForm = CAddNewDeviceForm::getInstance();
+    QObject::connect(serverLink, &CServerHandler::getDevicesListResp, addForm,
+                     &CAddNewDeviceForm::getDevicesListRespSlot, Qt::QueuedConnection);
+
+    CEditDeviceForm::getInstance();
 
     return QApplication::exec();
 }

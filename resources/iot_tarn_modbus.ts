@@ -2,10 +2,134 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru_RU">
 <context>
-    <name>MainWindow</name>
+    <name>CAbstractPanelButton</name>
     <message>
-        <source>LoRa Brindle</source>
-        <translation>LoRa Brindle</translation>
+        <source>CAbstractPanelButton { background-color: rgba(%1, %2, %3, %4);}</source>
+        <translation>CAbstractPanelButton { background-color: rgba(%1, %2, %3, %4);}</translation>
+    </message>
+</context>
+<context>
+    <name>CSimpleRegisterDelegat</name>
+    <message>
+        <source>Register map bias: </source>
+        <translation>Смещение раегистра: </translation>
+    </message>
+    <message>
+        <source>ExtraValue: </source>
+        <translation>ExtraValue: </translation>
+    </message>
+    <message>
+        <source>Multiplier: </source>
+        <translation>Multiplier: </translation>
+    </message>
+    <message>
+        <source>Units: </source>
+        <translation>Units: </translation>
+    </message>
+    <message>
+        <source>UNSUPPORT</source>
+        <translation>БЕЗ ПОДДЕРЖКИ</translation>
+    </message>
+    <message>
+        <source>Value = RAW *
+Multiplier + ExtraValue</source>
+        <translation>Value = RAW *
+Multiplier + ExtraValue</translation>
+    </message>
+    <message>
+        <source>Parameter is
+TEXT value!</source>
+        <translation>Параметром является
+ТЕКСТОВОЕ значение!</translation>
+    </message>
+</context>
+<context>
+    <name>CAbstractDeviceForm</name>
+    <message>
+        <source>Add new device interface</source>
+        <translation>Интерфейс добавления нового устройства</translation>
+    </message>
+    <message>
+        <source>Connection parameters</source>
+        <translation>Параметры подключения</translation>
+    </message>
+    <message>
+        <source>TCP port for device:</source>
+        <translation>TCP-порт устройства:</translation>
+    </message>
+    <message>
+        <source>Invalid TCP port (is used or unsupported)</source>
+        <translation>Недопустимый TCP-порт (занят или не поддерживается)</translation>
+    </message>
+    <message>
+        <source>Start address for registers:</source>
+        <translation>Начальный адрес регистров:</translation>
+    </message>
+    <message>
+        <source>Empty start address</source>
+        <translation>Не указан начальный адрес</translation>
+    </message>
+    <message>
+        <source>Accessible devices</source>
+        <translation>Доступные устройства</translation>
+    </message>
+    <message>
+        <source>Device&apos;s registers</source>
+        <translation>Регистры устройства</translation>
+    </message>
+    <message>
+        <source>Registered device type</source>
+        <translation>Зарегистрированные типы устройств</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+</context>
+<context>
+    <name>CEditDeviceForm</name>
+    <message>
+        <source>Edit device&apos;s parameters interface</source>
+        <translation>Интерфейс редактирования параметров устройства</translation>
+    </message>
+    <message>
+        <source>Edit device status</source>
+        <translation>Статус изменения устройства</translation>
+    </message>
+    <message>
+        <source>Device is not changed! See LOG-file for more details</source>
+        <translation>Устройство не изменено! Подробности в LOG-файле</translation>
+    </message>
+</context>
+<context>
+    <name>GlobalSettingsWindow</name>
+    <message>
+        <source>Включить логирование</source>
+        <translation>Включить логирование</translation>
+    </message>
+    <message>
+        <source>Количество файлов для логирования:</source>
+        <translation>Количество файлов для логирования:</translation>
+    </message>
+    <message>
+        <source>Расширенное логирование</source>
+        <translation>Расширенное логирование</translation>
+    </message>
+    <message>
+        <source>Максимальный размер лога(МБ):</source>
+        <translation>Максимальный размер лога(МБ):</translation>
+    </message>
+    <message>
+        <source>Отмена</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>Сохранить</source>
+        <translation>Сохранить</translation>
     </message>
 </context>
 </TS>

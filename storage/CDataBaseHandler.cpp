@@ -502,30 +502,42 @@ DB::SRegisterParam CDataBaseHandler::getRegisterParam(QString devEui, quint32 re
     QMutexLocker locker(&mutex);
     const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
     const QString &regAddrCol = dataCol(Index::RegAddr);
-    QSqlQuery query(db);
-    query.prepare(DB::fillTemplate(
+    static const QString statement = DB::fillTemplate(
         QStringLiteral("SELECT * FROM %1 WHERE %1.%3 IN ( SELECT %2.%4 FROM %2 WHERE %2.%5=:%5 ) "
                        "AND %1.%6=:%6;"),
         {DB::DbNames::DevDataTable, DB::DbNames::DevicesTable, dataCol(Index::Device),
-         devCol(DB::DeviceCol::Device), devEuiCol, regAddrCol}));
-    query.bindValue(placeholder(devEuiCol), devEui);
-    query.bindValue(placeholder(regAddrCol), regAddr);
-    if (!query.exec()) {
+         devCol(DB::DeviceCol::Device), devEuiCol, regAddrCol});
+    QSqlQuery &query = registerParamQuery;
+    if (!registerParamPrepared) {
+        query = QSqlQuery(db);
+        query.setForwardOnly(true);
+        registerParamPrepared = query.prepare(statement);
+    }
+    if (registerParamPrepared) {
+        query.bindValue(placeholder(devEuiCol), devEui);
+        query.bindValue(placeholder(regAddrCol), regAddr);
+    }
+    if (!registerParamPrepared || !query.exec()) {
+        // Prepared anew next time, e.g. after the table is back.
+        registerParamPrepared = false;
+        query.finish();
         addLog(
             QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Invalid SQL request [1]"));
-        addLog(query.lastQuery());
+        addLog(statement);
         return param;
     }
     if (!query.next()) {
+        query.finish();
         addLog(
             QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Register is not exist!"));
-        addLog(query.lastQuery());
+        addLog(statement);
         return param;
     }
     param.multiplier = query.value(Index::GratingPeriod).toDouble();
     param.extraValue = query.value(Index::StartValue).toDouble();
     param.units = query.value(Index::Unit).toString();
     param.regAddr = regAddr;
+    query.finish();
     return param;
 }
 

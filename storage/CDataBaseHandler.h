@@ -62,9 +62,12 @@ private:
 
     QSqlDatabase db;
     QMutex mutex;
-    // The register-image read runs for every Modbus request, so its statement is kept prepared.
+    // The register-image read runs for every Modbus request and the scaling lookup for every
+    // decoded field, so their statements are kept prepared.
     QSqlQuery registerDataQuery;
     bool registerDataPrepared = false;
+    QSqlQuery registerParamQuery;
+    bool registerParamPrepared = false;
 
     static CDataBaseHandler *self;
     static bool failed;

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "DbRecords.h"
+#include "ProtocolOption.h"
+#include "SApiDeviceData.h"
+#include "SDeviceTemplate.h"
+#include "SDeviceTypeInfo.h"
+#include "STCPDeviceTemplate.h"
+#include "STemplateRegMap.h"
+
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+class CDeviceHandler;
+
+// Registry of the device types read from "deviceFolder" and of the registered devices of both
+// kinds with the TCP servers of their ports; routes every uplink to its decoder or TCP server.
+class CAllDeviceHandler : public QObject
+{
+    Q_OBJECT
+public:
+    // Created, with the templates loaded, on the first call.
+    static CAllDeviceHandler *getInstance();
+    ~CAllDeviceHandler() override;
+
+    STemplateRegMap getTemplateRegMap(QString appEui);
+    SDeviceTypeInfo getDeviceDescription(QString appEui);
+    SDeviceTypeInfo getTCPDeviceDescription(QString appEui);
+    QList<SDeviceTypeInfo> getDeviceTypeList();
+    QList<SDeviceTypeInfo> getTCPDeviceTypeList();
+    bool isDeviceTemplateExist(QString key);
+    bool isTCPTemplateExist(QString key);
+    // The kind of the registry's server on the port; no value when the registry has none there.
+    std::optional<ProtocolOption> getPortProtocol(quint16 port);
+
+signals:
+    void newDataForDevice(QString _devEui);
+
+protected slots:
+    void init();
+    void initTCP(QString FilePath);
+    void processDataSlot(API::SApiDeviceData _devData);
+    void parsingDataFromDevice(API::SApiDeviceData _devData);
+
+public slots:
+    void addNewDevice(DB::SDeviceRegMapDescription _devInfo, ProtocolOption Protocol);
+    void removeDevice(QString _devEui, uint16_t _port);
+    void newPacketReceivedSlot(API::SApiDeviceData _devData);
+    // Moves a transparent TCP device and its server to the port of _devInfo; false when nothing
+    // was moved (unknown device, no server on OldPort, the same port, or a port already held).
+    bool updatePortRegisteredDevice(DB::SDeviceRegMapDescription _devInfo, uint16_t OldPort);
+
+private:
+    CAllDeviceHandler();
+
+    QMap<QString, SDeviceTemplate> deviceTemplates;
+    QMap<quint16, CDeviceHandler *> modbusServers;
+    QMap<QString, DB::SDeviceRegMapDescription> modbusDevices;
+    QMap<QString, STCPDeviceTemplate> tcpTemplates;
+    QMap<quint16, CDeviceHandler *> tcpServers;
+    QMap<QString, int> tcpDevices;
+    QMutex mutex;
+
+    static CAllDeviceHandler *self;
+};

@@ -1,0 +1,120 @@
+#include "CConnectionHandler.h"
+
+#include "CDataBaseHandler.h"
+#include "CLogFile.h"
+
+#include <QDebug>
+#include <QMetaType>
+
+CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind, QString devEui_,
+                                       QList<CConnectionHandler *> *ownerList_, QObject *owner_)
+    : port(port_), devEui(std::move(devEui_)), ownerList(ownerList_), owner(owner_)
+{
+    registerMetaTypes();
+    if (owner && ownerList)
+        ownerList->append(this);
+    if (kind == ProtocolModbus)
+        connect(this, &QIODevice::readyRead, this, &CConnectionHandler::readyReadSlot);
+    else if (kind == ProtocolTCP)
+        connect(this, &QIODevice::readyRead, this, &CConnectionHandler::incomingTCPDataHandler);
+    connect(this, &QAbstractSocket::disconnected, this, &CConnectionHandler::disconnectedSlot);
+}
+
+CConnectionHandler::~CConnectionHandler()
+{
+    // The server may be gone already (deleted after its last device while clients stayed).
+    if (owner && ownerList)
+        ownerList->removeAll(this);
+    qDebug() << "Destructor CConnectionHandler::CConnectionHandler has been called";
+}
+
+void CConnectionHandler::registerMetaTypes()
+{
+    qRegisterMetaType<CConnectionHandler::SModbusMBAP>("CConnectionHandler::SModbusMBAP");
+    qRegisterMetaType<CConnectionHandler::SModbusTcpPacketHeader>(
+        "CConnectionHandler::SModbusTcpPacketHeader");
+    qRegisterMetaType<QMap<uint16_t, uint16_t>>("QMap<uint16_t,uint16_t>");
+}
+
+bool CConnectionHandler::setSocketDescriptor(qintptr socketDescriptor, SocketState state,
+                                             OpenMode openMode)
+{
+    return QAbstractSocket::setSocketDescriptor(socketDescriptor, state, openMode);
+}
+
+void CConnectionHandler::readyReadSlot()
+{
+    buffer.append(readAll());
+    const QByteArray hex = buffer.toHex();
+    qDebug() << "REQ: " << hex;
+    addLog(QStringLiteral("INFO: [CConnectionHandler] REQ: < %1 >").arg(QString::fromLatin1(hex)));
+
+    const ModbusFrame::RegisterSource source
+        = [this](quint16 startAddr, quint16 quantity, bool *ok) {
+              CDataBaseHandler *storage = CDataBaseHandler::getInstance();
+              if (!storage) {
+                  *ok = false;
+                  return DB::RegisterImage();
+              }
+              return storage->getRegisterData(port, startAddr, quantity, ok);
+          };
+    ModbusFrame::takeFrames(buffer, source, [this](const ModbusFrame::SFrameStep &step) {
+        switch (step.kind) {
+        case ModbusFrame::SFrameStep::Answer:
+            return sendAnswer(step.answer);
+        case ModbusFrame::SFrameStep::IncompleteMbap:
+            addLog(
+                QStringLiteral("[CConnectionHandler] Incomplete packet [1]. Wait for continue..."));
+            break;
+        case ModbusFrame::SFrameStep::IncompleteFrame:
+            addLog(
+                QStringLiteral("[CConnectionHandler] Incomplete packet [2]. Wait for continue..."));
+            break;
+        case ModbusFrame::SFrameStep::ShortFrame:
+            addLog(QStringLiteral("[CConnectionHandler] Incomplete packet [3]. Clear buffer..."));
+            break;
+        }
+        return true;
+    });
+}
+
+bool CConnectionHandler::sendAnswer(const QByteArray &answer)
+{
+    // Never waits: Qt keeps what the client has not taken yet.
+    write(answer);
+    flush();
+    addLog(QStringLiteral("INFO: [CConnectionHandler] ANS: < %1 >")
+               .arg(QString::fromLatin1(answer.toHex())));
+    const qint64 unsent = bytesToWrite();
+    if (unsent <= MaxUnsentBytes)
+        return true;
+    addLog(QStringLiteral("WARNING: [CConnectionHandler] Client does not read answers, unsent data "
+                          "[%1] bytes on port %2. Close connection...")
+               .arg(unsent)
+               .arg(port));
+    abort();
+    return false;
+}
+
+QByteArray CConnectionHandler::getAnswerDataSlot(CConnectionHandler::SModbusMBAP _mbap,
+                                                 CConnectionHandler::SModbusTcpPacketHeader _header,
+                                                 QMap<uint16_t, uint16_t> _data)
+{
+    return ModbusFrame::readAnswer(_mbap, _header, _data);
+}
+
+void CConnectionHandler::incomingTCPDataHandler()
+{
+    // The transparent pipe fills this (client bytes to the device as a downlink).
+}
+
+void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)
+{
+    // The transparent pipe fills this (a reassembled packet to the client).
+    Q_UNUSED(packet)
+}
+
+void CConnectionHandler::disconnectedSlot()
+{
+    deleteLater();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "ProtocolOption.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+
+class CConnectionHandler;
+class QTimer;
+
+// The TCP server of one device port: listens on all addresses, keeps the DevEUIs served there
+// and hands every accepted client to a CConnectionHandler of the port's kind.
+class CDeviceHandler : public QTcpServer
+{
+    Q_OBJECT
+public:
+    // Reassembly time-out of a transparent device packet.
+    static constexpr int WaitingTimeoutMs = 90000;
+
+    CDeviceHandler(quint16 port, ProtocolOption kind, QString devEui);
+    ~CDeviceHandler() override;
+
+    // Moves the server to another port, dropping every client.
+    void appendDevice(quint16 newPort);
+    void sendTCPData(QByteArray chunk, quint32 chunkWord);
+
+    const QStringList &getServedDevices() const { return servedDevices; }
+    quint16 getPort() const { return port; }
+    ProtocolOption getKind() const { return kind; }
+    // Clients connected now.
+    int connectionCount() const { return int(connections.size()); }
+
+public slots:
+    void appendDevice(QString _devEui);
+    void removeDevice(QString _devEui);
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override;
+
+private slots:
+    void waitingTimeout();
+
+private:
+    quint16 port = 0;
+    QStringList servedDevices;
+    QList<CConnectionHandler *> connections;
+    QString devEui;
+    ProtocolOption kind = ProtocolModbus;
+    QByteArray buffer;
+    QTimer *timer = nullptr;
+};

@@ -1,0 +1,337 @@
+#include "CAllDeviceHandler.h"
+#include "LogCapture.h"
+#include "TempWorkDir.h"
+
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+// Loading of the template folder, the type getters, and the devices with their real TCP ports.
+class tst_DeviceRegistry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void loading();
+    void typeGetters();
+    void folderMissingOrEmpty_data();
+    void folderMissingOrEmpty();
+    void sharedModbusPort();
+    void portProtocol();
+    void movePort();
+    void moveRefused_data();
+    void moveRefused();
+
+private:
+    std::unique_ptr<TempWorkDir> work;
+    std::unique_ptr<LogCapture> log;
+    CAllDeviceHandler *registry = nullptr;
+};
+
+namespace {
+
+const QByteArray BrokenJson = R"({ "app_eui": "01", "dev_type": })";
+
+QByteArray templateJson(const QString &appEui, const QString &devType, const QString &color = {})
+{
+    const QString colorPart
+        = color.isEmpty() ? QString() : QStringLiteral(R"("color":"%1",)").arg(color);
+    return QStringLiteral(R"({"app_eui":"%1","dev_type":"%2",%3
+        "server_data":[{"data_code":"ts","reg_map_bias":4,"reg_bit_bias":0,"reg_bit_size":32,"data_name":"time"}],
+        "device_packets":[{"packet_type":1,"packet_size":3,"packet_fields":[
+            {"packet_bias":1,"data_bit_bias":0,"data_bit_size":16,"data_type":"uinteger",
+             "reg_map_bias":0,"reg_bit_bias":0,"reg_bit_size":16,"data_name":"level"}]}]})")
+        .arg(appEui, devType, colorPart)
+        .toUtf8();
+}
+
+// A port nothing listens on right now.
+quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::Any, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+bool canListen(quint16 port)
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, port);
+}
+
+bool acceptsClient(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(5000);
+}
+
+DB::SDeviceRegMapDescription device(const QString &devEui, quint16 port)
+{
+    DB::SDeviceRegMapDescription info;
+    info.devEui = devEui;
+    info.appEui = QStringLiteral("A1");
+    info.name = devEui;
+    info.port = port;
+    return info;
+}
+
+} // namespace
+
+void tst_DeviceRegistry::initTestCase()
+{
+    work = std::make_unique<TempWorkDir>();
+    QVERIFY(work->isValid());
+    // Name order decides between the two files of AppEUI A1.
+    work->writeFile("deviceFolder/a-first.json", templateJson("a1", "First", "#102030"));
+    work->writeFile("deviceFolder/b-second.json", templateJson("A1", "Second"));
+    work->writeFile("deviceFolder/c-broken.json", BrokenJson);
+    work->writeFile("deviceFolder/d-invalid.json", R"({"app_eui":"D4","dev_type":"no packets"})");
+    work->writeFile("deviceFolder/e-meter.json", templateJson("e5", "Meter"));
+    work->writeFile("deviceFolder/notes.txt", templateJson("F6", "not a json name"));
+    work->writeFile("deviceFolder/pipesTCP.json", R"({"data":[
+        {"app_eui":"t1","dev_type":"Pipe","color":"navy"},
+        {"app_eui":"T1","dev_type":"Pipe again"},
+        {"dev_type":"no eui"},
+        {"app_eui":"t2","dev_type":"Bridge"}]})");
+    log = std::make_unique<LogCapture>();
+    registry = CAllDeviceHandler::getInstance();
+    QVERIFY(registry);
+    QCOMPARE(CAllDeviceHandler::getInstance(), registry);
+}
+
+void tst_DeviceRegistry::loading()
+{
+    QVERIFY(log->waitForLine("Device [A1] inited SUCCESSULLY"));
+    QCOMPARE(log->count("Device [A1] inited SUCCESSULLY"), 1);
+    QVERIFY(log->contains("Device [A1] already inited. Skip"));
+    QVERIFY(log->contains("Device [E5] inited SUCCESSULLY"));
+    QVERIFY(!log->contains("F6"));
+    QVERIFY(!log->contains("D4"));
+
+    QJsonParseError error;
+    QJsonDocument::fromJson(BrokenJson, &error);
+    QVERIFY(error.error != QJsonParseError::NoError);
+    QVERIFY(log->contains(
+        QStringLiteral("ERROR: [CAllDeviceHandler] Invalid parsing JSON file "
+                       "[%1]: error[%2], row[%3]")
+            .arg(QDir::currentPath() + "/deviceFolder/c-broken.json", error.errorString())
+            .arg(error.offset)));
+
+    // The longer name ending in "TCP.json" holds transparent device types, not a template.
+    QVERIFY(log->contains("TCP device [T1] inited SUCCESSULLY"));
+    QVERIFY(log->contains("TCP device [T1] already inited. Skip"));
+    QVERIFY(log->contains("TCP device [T2] inited SUCCESSULLY"));
+    QVERIFY(!registry->isDeviceTemplateExist("T1"));
+}
+
+void tst_DeviceRegistry::typeGetters()
+{
+    const QList<SDeviceTypeInfo> types = registry->getDeviceTypeList();
+    QCOMPARE(types.size(), 2);
+    QCOMPARE(types.at(0).appEui, QString("A1"));
+    QCOMPARE(types.at(0).devType, QString("First"));
+    QCOMPARE(types.at(0).color, QColor(0x10, 0x20, 0x30));
+    QCOMPARE(types.at(1).appEui, QString("E5"));
+    QCOMPARE(types.at(1).color, QColor("#94999D"));
+
+    const QList<SDeviceTypeInfo> tcpTypes = registry->getTCPDeviceTypeList();
+    QCOMPARE(tcpTypes.size(), 2);
+    QCOMPARE(tcpTypes.at(0).devType, QString("Pipe"));
+    QCOMPARE(tcpTypes.at(0).color, QColor("navy"));
+    QCOMPARE(tcpTypes.at(1).appEui, QString("T2"));
+
+    QVERIFY(registry->isDeviceTemplateExist("E5"));
+    QVERIFY(!registry->isDeviceTemplateExist("e5")); // keys are upper case, compared exactly
+    QVERIFY(registry->isTCPTemplateExist("T2"));
+    QVERIFY(!registry->isTCPTemplateExist("A1"));
+
+    QCOMPARE(registry->getDeviceDescription("E5").devType, QString("Meter"));
+    QCOMPARE(registry->getTCPDeviceDescription("T1").devType, QString("Pipe"));
+    for (const SDeviceTypeInfo &unknown :
+         {registry->getDeviceDescription("T1"), registry->getTCPDeviceDescription("A1")}) {
+        QVERIFY(unknown.appEui.isEmpty());
+        QVERIFY(unknown.devType.isEmpty());
+        QVERIFY(!unknown.color.isValid());
+        QCOMPARE(unknown.color.red(), 0);
+        QCOMPARE(unknown.color.green(), 0);
+        QCOMPARE(unknown.color.blue(), 0);
+    }
+
+    const STemplateRegMap map = registry->getTemplateRegMap("A1");
+    QCOMPARE(map.appEui, QString("A1"));
+    QCOMPARE(map.registers.size(), 2);
+    QCOMPARE(map.registers.at(0).name, QString("time"));
+    const STemplateRegMap none = registry->getTemplateRegMap("ZZ");
+    QVERIFY(none.appEui.isEmpty());
+    QVERIFY(none.registers.isEmpty());
+}
+
+void tst_DeviceRegistry::folderMissingOrEmpty_data()
+{
+    QTest::addColumn<bool>("makeFolder");
+    QTest::addColumn<QString>("line");
+    QTest::addRow("missing") << false
+                             << "[CAllDeviceHandler::init] Dirrectory with device signature is not "
+                                "existed";
+    QTest::addRow("no json files")
+        << true << "[CAllDeviceHandler::init] Dirrectory with device signature is empty";
+}
+
+void tst_DeviceRegistry::folderMissingOrEmpty()
+{
+    QFETCH(bool, makeFolder);
+    QFETCH(QString, line);
+
+    TempWorkDir other;
+    QVERIFY(other.isValid());
+    if (makeFolder)
+        other.writeFile("deviceFolder/readme.txt", "{}");
+    log->clear();
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("\"%1\"").arg(line)));
+    QVERIFY(QMetaObject::invokeMethod(registry, "init", Qt::DirectConnection));
+    QVERIFY(log->waitForLine(line));
+    QCOMPARE(registry->getDeviceTypeList().size(), 2); // nothing added, nothing lost
+}
+
+void tst_DeviceRegistry::sharedModbusPort()
+{
+    const quint16 port = freePort();
+    QVERIFY(port);
+    log->clear();
+    registry->addNewDevice(device("AA01", port), ProtocolModbus);
+    registry->addNewDevice(device("AA02", port), ProtocolModbus);
+    QVERIFY(log->waitForLine(
+        QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[AA02], port[%1]")
+            .arg(port)));
+    QCOMPARE(log->count(QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is "
+                                       "already open")
+                            .arg(port)),
+             1);
+    QVERIFY(acceptsClient(port));
+    QCOMPARE(registry->getPortProtocol(port), std::optional<ProtocolOption>(ProtocolModbus));
+
+    QTest::ignoreMessage(
+        QtDebugMsg, qPrintable(QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: "
+                                              "DevEUI[AA01], port[%1]")
+                                   .arg(port)));
+    registry->removeDevice("AA01", port);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(acceptsClient(port)); // the second device keeps the server
+    QCOMPARE(registry->getPortProtocol(port), std::optional<ProtocolOption>(ProtocolModbus));
+
+    registry->removeDevice("AA02", port);
+    QVERIFY(!registry->getPortProtocol(port).has_value());
+    QTRY_VERIFY(canListen(port)); // the server is gone once its deferred deletion ran
+
+    log->clear();
+    registry->removeDevice("AA02", port);
+    QVERIFY(log->waitForLine(
+        QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!")
+            .arg(port)));
+}
+
+void tst_DeviceRegistry::portProtocol()
+{
+    const quint16 modbusPort = freePort();
+    registry->addNewDevice(device("BB01", modbusPort), ProtocolModbus);
+    const quint16 tcpPort = freePort();
+    registry->addNewDevice(device("BB02", tcpPort), ProtocolTCP);
+    const quint16 free = freePort();
+
+    QCOMPARE(registry->getPortProtocol(modbusPort), std::optional<ProtocolOption>(ProtocolModbus));
+    QCOMPARE(registry->getPortProtocol(tcpPort), std::optional<ProtocolOption>(ProtocolTCP));
+    QVERIFY(!registry->getPortProtocol(free).has_value());
+    QVERIFY(acceptsClient(tcpPort));
+
+    registry->removeDevice("BB01", modbusPort);
+    registry->removeDevice("BB02", tcpPort);
+    QVERIFY(!registry->getPortProtocol(modbusPort).has_value());
+    QVERIFY(!registry->getPortProtocol(tcpPort).has_value());
+    QTRY_VERIFY(canListen(tcpPort));
+}
+
+void tst_DeviceRegistry::movePort()
+{
+    const quint16 oldPort = freePort();
+    registry->addNewDevice(device("CC01", oldPort), ProtocolTCP);
+    const quint16 newPort = freePort();
+    QVERIFY(newPort != oldPort);
+
+    log->clear();
+    QVERIFY(registry->updatePortRegisteredDevice(device("CC01", newPort), oldPort));
+    QVERIFY(log->waitForLine(QStringLiteral("[CAllDeviceHandler::addNewDevice] Device DevEUI[CC01] "
+                                            "updated is new port[%1]!")
+                                 .arg(newPort)));
+    QCOMPARE(registry->getPortProtocol(newPort), std::optional<ProtocolOption>(ProtocolTCP));
+    QVERIFY(!registry->getPortProtocol(oldPort).has_value());
+    QVERIFY(acceptsClient(newPort));
+    QVERIFY(canListen(oldPort));
+
+    // The device is now known under its new port only.
+    registry->removeDevice("CC01", newPort);
+    QVERIFY(!registry->getPortProtocol(newPort).has_value());
+    QTRY_VERIFY(canListen(newPort));
+}
+
+void tst_DeviceRegistry::moveRefused_data()
+{
+    QTest::addColumn<QString>("devEui");
+    QTest::addColumn<int>("oldPortChoice"); // 0 the device's port, 1 a port without server
+    QTest::addColumn<int>("newPortChoice"); // 0 same as old, 1 free, 2 held by a Modbus server
+    QTest::addColumn<QString>("line");
+
+    QTest::addRow("unregistered device")
+        << "DD99" << 0 << 1
+        << "[CAllDeviceHandler::addNewDevice] Device DevEUI[DD99] is not registered!";
+    QTest::addRow("old port without server")
+        << "DD01" << 1 << 1
+        << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] No TCP server on old port";
+    QTest::addRow("same port") << "DD01" << 0 << 0
+                               << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Device "
+                                  "DevEUI[DD01] is already on port";
+    QTest::addRow("new port held by a Modbus server")
+        << "DD01" << 0 << 2 << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Port [";
+}
+
+void tst_DeviceRegistry::moveRefused()
+{
+    QFETCH(QString, devEui);
+    QFETCH(int, oldPortChoice);
+    QFETCH(int, newPortChoice);
+    QFETCH(QString, line);
+
+    const quint16 tcpPort = freePort();
+    registry->addNewDevice(device("DD01", tcpPort), ProtocolTCP);
+    const quint16 modbusPort = freePort();
+    registry->addNewDevice(device("DD02", modbusPort), ProtocolModbus);
+    const quint16 free = freePort();
+
+    const quint16 oldPort = oldPortChoice == 0 ? tcpPort : free;
+    const quint16 newPort = newPortChoice == 0 ? oldPort : newPortChoice == 1 ? free : modbusPort;
+    log->clear();
+    QVERIFY(!registry->updatePortRegisteredDevice(device(devEui, newPort), oldPort));
+    QVERIFY(log->waitForLine(line));
+
+    // Nothing moved: both servers stay where they were and still serve.
+    QCOMPARE(registry->getPortProtocol(tcpPort), std::optional<ProtocolOption>(ProtocolTCP));
+    QCOMPARE(registry->getPortProtocol(modbusPort), std::optional<ProtocolOption>(ProtocolModbus));
+    QVERIFY(!registry->getPortProtocol(free).has_value());
+    QVERIFY(acceptsClient(tcpPort));
+    QVERIFY(acceptsClient(modbusPort));
+
+    registry->removeDevice("DD01", tcpPort);
+    registry->removeDevice("DD02", modbusPort);
+    QVERIFY(!registry->getPortProtocol(tcpPort).has_value());
+    QTRY_VERIFY(canListen(tcpPort));
+}
+
+QTEST_GUILESS_MAIN(tst_DeviceRegistry)
+#include "tst_deviceregistry.moc"

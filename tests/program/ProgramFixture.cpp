@@ -1,0 +1,62 @@
+#include "ProgramFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+
+namespace ProgramFixture {
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
+}
+
+QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort)
+{
+    const QDir examples(QStringLiteral(EXAMPLE_DEVICE_FOLDER));
+    const QStringList templates = examples.entryList({QStringLiteral("*.json")}, QDir::Files);
+    if (templates.isEmpty())
+        return QStringLiteral("no example templates in %1").arg(examples.path());
+    const QString folder = dir + QStringLiteral("/deviceFolder");
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("cannot make %1").arg(folder);
+    for (const QString &name : templates)
+        if (!QFile::copy(examples.filePath(name), folder + QLatin1Char('/') + name))
+            return QStringLiteral("cannot copy %1").arg(name);
+
+    QProcess seed;
+    seed.setWorkingDirectory(dir);
+    seed.setProcessEnvironment(cleanEnvironment());
+    seed.start(QStringLiteral(SEED_DATABASE_HELPER),
+               {QString::number(modbusPort), QString::number(tcpPort)});
+    if (!seed.waitForFinished(60000) || seed.exitStatus() != QProcess::NormalExit
+        || seed.exitCode() != 0)
+        return QStringLiteral("the seed helper failed: %1").arg(outputOf(seed));
+    return QString();
+}
+
+QProcessEnvironment cleanEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : env.keys())
+        if (name == QLatin1String("LANG") || name == QLatin1String("LANGUAGE")
+            || name.startsWith(QLatin1String("LC_")))
+            env.remove(name);
+    return env;
+}
+
+QString outputOf(QProcess &process)
+{
+    const QProcess::ProcessChannel channel = process.readChannel();
+    QString text;
+    for (QProcess::ProcessChannel c : {QProcess::StandardOutput, QProcess::StandardError}) {
+        process.setReadChannel(c);
+        text += QString::fromUtf8(process.peek(process.bytesAvailable()));
+    }
+    process.setReadChannel(channel);
+    return text;
+}
+
+} // namespace ProgramFixture

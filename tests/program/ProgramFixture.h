@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+
+class QProcess;
+
+// What the whole-program tests share: the stored devices, the working directory of a run and
+// the environment the gateway starts in.
+namespace ProgramFixture {
+
+// The devices the seed helper stores, with types of the example templates.
+inline const QString ModbusDevEui = QStringLiteral("70B3D5E75E00F001");
+inline const QString ModbusName = QStringLiteral("Greenhouse climate");
+inline const QString ClimateAppEui = QStringLiteral("AB12CD34EF560001");
+inline const QString TcpDevEui = QStringLiteral("70B3D5E75E00F002");
+inline const QString TcpName = QStringLiteral("Serial bridge");
+inline const QString SerialAppEui = QStringLiteral("AB12CD34EF560100");
+constexpr int ModbusStartAddr = 100;
+
+// A port nothing listens on right now.
+quint16 freePort();
+
+// Fills dir with "deviceFolder" (the example templates) and a "server.db" holding the two
+// devices on the given ports. Returns an empty text on success, else what went wrong.
+QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort);
+
+// The test's environment without the locale variables (they decide the translation).
+QProcessEnvironment cleanEnvironment();
+
+// Everything the process wrote to both channels so far (the channels stay readable).
+QString outputOf(QProcess &process);
+
+} // namespace ProgramFixture

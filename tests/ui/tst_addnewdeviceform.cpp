@@ -1,0 +1,599 @@
+#include "CAddNewDeviceForm.h"
+#include "CAllDeviceHandler.h"
+#include "CDataBaseHandler.h"
+#include "CServerHandler.h"
+#include "DeviceFormProbe.h"
+#include "FakeNetworkServer.h"
+#include "FormFixture.h"
+#include "LogCapture.h"
+#include "ModbusClient.h"
+#include "TempWorkDir.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+#include <memory>
+
+using namespace FormFixture;
+
+namespace {
+const QString D1 = QStringLiteral("0000000000000D01"); // sensor
+const QString D2 = QStringLiteral("0000000000000D02"); // type without template
+const QString D3 = QStringLiteral("0000000000000D03"); // pipe
+const QString D4 = QStringLiteral("0000000000000D04"); // meter
+const QString D5 = QStringLiteral("0000000000000D05"); // sensor, stored before the test
+const QString D6 = QStringLiteral("0000000000000D06"); // sensor
+const QString D7 = QStringLiteral("0000000000000D07"); // pipe
+const QString D8 = QStringLiteral("0000000000000D08"); // sensor
+const QString UnknownAppEui = QStringLiteral("70B3D5E75E00FFFF");
+
+QJsonObject serverDevice(const QString &devEui, const QString &name, const QString &appEui)
+{
+    return {{QStringLiteral("devEui"), devEui},
+            {QStringLiteral("devName"), name},
+            {QStringLiteral("OTAA"), QJsonObject{{QStringLiteral("appEui"), appEui}}}};
+}
+
+QJsonArray fullList()
+{
+    return {serverDevice(D1, QStringLiteral("Tank 1"), SensorAppEui),
+            serverDevice(D2, QStringLiteral("Ghost 2"), UnknownAppEui),
+            serverDevice(D3, QStringLiteral("Pipe 3"), PipeAppEui),
+            serverDevice(D4, QStringLiteral("Meter 4"), MeterAppEui),
+            serverDevice(D5, QStringLiteral("Stored 5"), SensorAppEui),
+            serverDevice(D6, QStringLiteral("Tank 6"), SensorAppEui),
+            serverDevice(D7, QStringLiteral("Pipe 7"), PipeAppEui)};
+}
+
+QList<quint16> readRegisters(quint16 port, int address, int count)
+{
+    return ModbusClient::runAside([=] {
+        ModbusClient client(QStringLiteral("127.0.0.1"), port);
+        if (!client.connectToServer())
+            return QList<quint16>();
+        return client.readHoldingRegisters(address, count).value_or(QList<quint16>());
+    });
+}
+} // namespace
+
+// The add-device form against a fake network server, real storage and the real registry.
+class TestAddNewDeviceForm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void notLoggedInShowsNoTypes();
+    void listShowsNewDevicesOfTheKind();
+    void registersFollowTheSelection();
+    void reopeningListsTheRegistersAgain();
+    void searchFiltersTheList();
+    void statusTexts_data();
+    void statusTexts();
+    void refusedInput_data();
+    void refusedInput();
+    void addModbusDevice();
+    void secondModbusDeviceJoinsThePort();
+    void addTcpDevice();
+    void duplicateDevEuiShowsTheMessage();
+    void noCurrentRowDoesNothing();
+
+private:
+    // Opens the form for the kind and waits for the list page.
+    bool openWithList(ProtocolOption kind);
+    QStringList shownDevEuis() const;
+    QStringList shownRegisterNames() const;
+    void expectNothingAdded(const QString &devEui);
+
+    std::unique_ptr<TempWorkDir> dir;
+    std::unique_ptr<LogCapture> log;
+    std::unique_ptr<FakeNetworkServer> server;
+    QThread *storageThread = nullptr;
+    CAddNewDeviceForm *form = nullptr;
+    std::unique_ptr<DeviceFormProbe> probe;
+    std::unique_ptr<QSignalSpy> modbusRefresh;
+    std::unique_ptr<QSignalSpy> tcpRefresh;
+    quint16 modbusPort = 0;
+    quint16 tcpPort = 0;
+};
+
+void TestAddNewDeviceForm::initTestCase()
+{
+    dir = std::make_unique<TempWorkDir>();
+    QVERIFY(dir->isValid());
+    writeTemplates(dir->path());
+    log = std::make_unique<LogCapture>();
+    storageThread = startStorage();
+    QVERIFY(storageThread);
+
+    DB::SDeviceRegMapDescription stored;
+    stored.devEui = D5;
+    stored.appEui = SensorAppEui;
+    stored.name = QStringLiteral("Stored 5");
+    stored.port = freePort();
+    QVERIFY(CDataBaseHandler::getInstance()->registerNewDevice(stored, ProtocolModbus));
+
+    CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
+    CServerHandler *link = CServerHandler::getInstance();
+    CServerHandler::SIntervals intervals;
+    intervals.response = 1500;
+    link->setIntervals(intervals);
+    connect(link, &CServerHandler::newPacketReceived, registry,
+            &CAllDeviceHandler::newPacketReceivedSlot, Qt::QueuedConnection);
+    form = CAddNewDeviceForm::getInstance();
+    QCOMPARE(CAddNewDeviceForm::getInstance(), form);
+    connect(link, &CServerHandler::getDevicesListResp, form,
+            &CAddNewDeviceForm::getDevicesListRespSlot, Qt::QueuedConnection);
+    probe = std::make_unique<DeviceFormProbe>(form);
+    modbusRefresh = std::make_unique<QSignalSpy>(form, &CAbstractDeviceForm::refreshDeviceList);
+    tcpRefresh = std::make_unique<QSignalSpy>(form, &CAbstractDeviceForm::refreshDeviceTCPList);
+
+    server = std::make_unique<FakeNetworkServer>();
+    QVERIFY(server->isListening());
+}
+
+void TestAddNewDeviceForm::init()
+{
+    server->setDevicesList(fullList());
+    server->setDevicesReplyEnabled(true);
+    modbusRefresh->clear();
+    tcpRefresh->clear();
+    log->clear();
+}
+
+void TestAddNewDeviceForm::cleanup()
+{
+    form->hide();
+    probe->searchEdit()->clear();
+}
+
+void TestAddNewDeviceForm::cleanupTestCase()
+{
+    stopStorage(storageThread);
+}
+
+bool TestAddNewDeviceForm::openWithList(ProtocolOption kind)
+{
+    const int requests = server->receivedCommands(QStringLiteral("get_devices_req")).size();
+    probe->open(kind);
+    if (probe->statusLabel()->text() != QStringLiteral("WAITING...") || probe->page() != 0)
+        return false;
+    if (!server->waitForCommand(QStringLiteral("get_devices_req"), requests + 1, 10000))
+        return false;
+    return QTest::qWaitFor([this] { return probe->page() == 1; }, 10000);
+}
+
+QStringList TestAddNewDeviceForm::shownDevEuis() const
+{
+    QStringList devEuis;
+    for (int row = 0; row < probe->deviceList()->model()->rowCount(); ++row)
+        devEuis << probe->shownDevice(row, 3);
+    return devEuis;
+}
+
+QStringList TestAddNewDeviceForm::shownRegisterNames() const
+{
+    QStringList names;
+    for (int row = 0; row < probe->registerModel()->rowCount(); ++row)
+        names << probe->registerCell(row, 10).toString();
+    return names;
+}
+
+void TestAddNewDeviceForm::expectNothingAdded(const QString &devEui)
+{
+    QVERIFY(form->isVisible());
+    QVERIFY(form->result() != QDialog::Accepted);
+    QVERIFY(!findDevice(devEui, ProtocolModbus));
+    QVERIFY(!findDevice(devEui, ProtocolTCP));
+    QCOMPARE(modbusRefresh->count(), 0);
+    QCOMPARE(tcpRefresh->count(), 0);
+}
+
+void TestAddNewDeviceForm::notLoggedInShowsNoTypes()
+{
+    probe->open(ProtocolModbus);
+    QCOMPARE(probe->statusLabel()->text(), QStringLiteral("EMPTY LIST OF\nKNOWN DEVICE TYPES"));
+    QCOMPARE(probe->page(), 0);
+    QCOMPARE(probe->legendTexts(),
+             QStringList({QStringLiteral("Sensor"), QStringLiteral("Meter")}));
+    QCoreApplication::processEvents();
+    QCOMPARE(probe->page(), 0);
+    QVERIFY(server->received().isEmpty());
+}
+
+void TestAddNewDeviceForm::listShowsNewDevicesOfTheKind()
+{
+    COMM::EServerStatus status = COMM::Disconnected;
+    QMetaObject::Connection watch
+        = connect(CServerHandler::getInstance(), &CServerHandler::changeServerStatus, this,
+                  [&status](COMM::EServerStatus s) { status = s; });
+    CServerHandler::getInstance()->connectSlot(server->url(), QStringLiteral("admin"),
+                                               QStringLiteral("admin"));
+    QTRY_COMPARE_WITH_TIMEOUT(status, COMM::Success, 10000);
+    disconnect(watch);
+
+    QVERIFY(openWithList(ProtocolModbus));
+    QCOMPARE(shownDevEuis(), QStringList({D1, D4, D6}));
+    QCOMPARE(probe->shownDevice(0, 1), QStringLiteral("Tank 1"));
+    QCOMPARE(probe->shownDevice(0, 2), SensorAppEui);
+    QVERIFY(probe->shownDevice(0, 0).isEmpty());
+    QVERIFY(probe->shownDevice(0, 4).isEmpty());
+    QCOMPARE(probe->deviceList()->currentIndex().row(), 0);
+    QCOMPARE(probe->selectedAppEui(), SensorAppEui);
+    QCOMPARE(shownRegisterNames(), QStringList({QStringLiteral("RSSI"), QStringLiteral("Level"),
+                                                QStringLiteral("Temp")}));
+
+    QVERIFY(openWithList(ProtocolTCP));
+    QCOMPARE(shownDevEuis(), QStringList({D3, D7}));
+    QCOMPARE(probe->legendTexts(), QStringList({QStringLiteral("Pipe")}));
+    QCOMPARE(probe->deviceModel()->columnCount(), 5);
+}
+
+void TestAddNewDeviceForm::registersFollowTheSelection()
+{
+    QVERIFY(openWithList(ProtocolModbus));
+    // Name, source, offset, bit size, data type; extra value 0, multiplier 1, no units.
+    const QList<QVariantList> sensorRows = {
+        {QStringLiteral("RSSI"), 0, 0, 16, QStringLiteral("integer")},
+        {QStringLiteral("Level"), 1, 1, 16, QStringLiteral("uinteger")},
+        {QStringLiteral("Temp"), 1, 2, 16, QStringLiteral("integer")},
+    };
+    QCOMPARE(probe->registerModel()->rowCount(), sensorRows.size());
+    for (int row = 0; row < sensorRows.size(); ++row) {
+        const QVariantList &expected = sensorRows.at(row);
+        QCOMPARE(probe->registerCell(row, 10).toString(), expected.at(0).toString());
+        QCOMPARE(probe->registerCell(row, 13).toInt(), expected.at(1).toInt());
+        QCOMPARE(probe->registerCell(row, 2).toInt(), expected.at(2).toInt());
+        QCOMPARE(probe->registerCell(row, 5).toInt(), expected.at(3).toInt());
+        QCOMPARE(probe->registerCell(row, 6).toString(), expected.at(4).toString());
+        QCOMPARE(probe->registerCell(row, 3).toDouble(), 0.0);
+        QCOMPARE(probe->registerCell(row, 4).toDouble(), 1.0);
+        QVERIFY(probe->registerCell(row, 11).toString().isEmpty());
+    }
+
+    probe->deviceList()->setCurrentIndex(probe->deviceList()->model()->index(1, 0));
+    QCOMPARE(probe->selectedAppEui(), MeterAppEui);
+    QCOMPARE(shownRegisterNames(), QStringList({QStringLiteral("Count")}));
+
+    // Another device of an already listed type keeps the rows (and their edits).
+    probe->deviceList()->setCurrentIndex(probe->deviceList()->model()->index(0, 0));
+    probe->registerModel()->setData(probe->registerModel()->index(0, 11), QStringLiteral("dB"));
+    probe->deviceList()->setCurrentIndex(probe->deviceList()->model()->index(2, 0));
+    QCOMPARE(shownRegisterNames().size(), 3);
+    QCOMPARE(probe->registerCell(0, 11).toString(), QStringLiteral("dB"));
+}
+
+void TestAddNewDeviceForm::reopeningListsTheRegistersAgain()
+{
+    QVERIFY(openWithList(ProtocolModbus));
+    QCOMPARE(probe->selectedAppEui(), SensorAppEui);
+    probe->portEdit()->setText(QStringLiteral("1234"));
+    probe->startAddrEdit()->setText(QStringLiteral("5"));
+
+    probe->open(ProtocolModbus);
+    QCOMPARE(probe->registerModel()->rowCount(), 0);
+    QVERIFY(probe->selectedAppEui().isEmpty());
+    QVERIFY(probe->portEdit()->text().isEmpty());
+    QVERIFY(probe->startAddrEdit()->text().isEmpty());
+    // The rows of the last answer wait behind the status page.
+    QCOMPARE(probe->deviceModel()->rowCount(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(probe->page(), 1, 10000);
+    QCOMPARE(shownRegisterNames().size(), 3);
+}
+
+void TestAddNewDeviceForm::searchFiltersTheList()
+{
+    QVERIFY(openWithList(ProtocolModbus));
+    probe->searchEdit()->setText(QStringLiteral("TANK"));
+    QCOMPARE(shownDevEuis(), QStringList({D1, D4, D6})); // typing alone does not filter
+    probe->searchEdit()->textChangedSlot();
+    QCOMPARE(shownDevEuis(), QStringList({D1, D6}));
+    probe->searchEdit()->setText(QStringLiteral("er 4"));
+    probe->searchEdit()->textChangedSlot();
+    QCOMPARE(shownDevEuis(), QStringList({D4}));
+    probe->searchEdit()->clear();
+    QCOMPARE(shownDevEuis(), QStringList({D1, D4, D6}));
+}
+
+void TestAddNewDeviceForm::statusTexts_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QJsonArray>("list");
+    QTest::addColumn<bool>("reply");
+    QTest::addColumn<QString>("status");
+
+    const QString notNew = QStringLiteral("NOT NEW DEVICES\nALL DEVICES ALREADY REGISTERED");
+    QTest::addRow("empty list") << int(ProtocolModbus) << QJsonArray() << true
+                                << QStringLiteral("EMPTY DEVICE LIST\nFROM SERVER");
+    QTest::addRow("stored or without template")
+        << int(ProtocolModbus)
+        << QJsonArray{serverDevice(D2, QStringLiteral("Ghost 2"), UnknownAppEui),
+                      serverDevice(D5, QStringLiteral("Stored 5"), SensorAppEui),
+                      serverDevice(D3, QStringLiteral("Pipe 3"), PipeAppEui)}
+        << true << notNew;
+    QTest::addRow("no type of this kind")
+        << int(ProtocolTCP)
+        << QJsonArray{serverDevice(D1, QStringLiteral("Tank 1"), SensorAppEui),
+                      serverDevice(D4, QStringLiteral("Meter 4"), MeterAppEui)}
+        << true << notNew;
+    QTest::addRow("AppEUI in other letter case")
+        << int(ProtocolModbus)
+        << QJsonArray{serverDevice(D1, QStringLiteral("Tank 1"), SensorAppEui.toLower())} << true
+        << notNew;
+    QTest::addRow("no answer") << int(ProtocolModbus) << fullList() << false
+                               << QStringLiteral("SERVER TIMEOUT");
+}
+
+void TestAddNewDeviceForm::statusTexts()
+{
+    QFETCH(int, kind);
+    QFETCH(QJsonArray, list);
+    QFETCH(bool, reply);
+    QFETCH(QString, status);
+
+    server->setDevicesList(list);
+    server->setDevicesReplyEnabled(reply);
+    const int requests = server->receivedCommands(QStringLiteral("get_devices_req")).size();
+    probe->open(ProtocolOption(kind));
+    QCOMPARE(probe->statusLabel()->text(), QStringLiteral("WAITING..."));
+    QVERIFY(server->waitForCommand(QStringLiteral("get_devices_req"), requests + 1, 10000));
+    QTRY_COMPARE_WITH_TIMEOUT(probe->statusLabel()->text(), status, 10000);
+    QCOMPARE(probe->page(), 0);
+}
+
+void TestAddNewDeviceForm::refusedInput_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<bool>("portMarker");
+    QTest::addColumn<bool>("startMarker");
+
+    QTest::addRow("empty port") << QString() << QStringLiteral("10") << true << false;
+    QTest::addRow("empty start address") << QStringLiteral("free") << QString() << false << true;
+    QTest::addRow("both empty") << QString() << QString() << true << true;
+    QTest::addRow("port 0") << QStringLiteral("0") << QStringLiteral("10") << true << false;
+    QTest::addRow("port above 65535")
+        << QStringLiteral("70000") << QStringLiteral("10") << true << false;
+    QTest::addRow("negative port")
+        << QStringLiteral("-502") << QStringLiteral("10") << true << false;
+    QTest::addRow("negative start address")
+        << QStringLiteral("free") << QStringLiteral("-1") << false << true;
+    QTest::addRow("start address above 65535")
+        << QStringLiteral("free") << QStringLiteral("65536") << false << true;
+    QTest::addRow("port of another program")
+        << QStringLiteral("busy") << QStringLiteral("10") << true << false;
+}
+
+void TestAddNewDeviceForm::refusedInput()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, start);
+    QFETCH(bool, portMarker);
+    QFETCH(bool, startMarker);
+
+    QTcpServer otherProgram;
+    QVERIFY(otherProgram.listen(QHostAddress::Any, 0));
+    if (port == QLatin1String("busy"))
+        port = QString::number(otherProgram.serverPort());
+    else if (port == QLatin1String("free"))
+        port = QString::number(freePort());
+
+    QVERIFY(openWithList(ProtocolModbus));
+    probe->portEdit()->setText(port);
+    probe->startAddrEdit()->setText(start);
+    form->addDeviceSlot();
+    QCOMPARE(probe->portMarker()->isVisible(), portMarker);
+    QCOMPARE(probe->startAddrMarker()->isVisible(), startMarker);
+    expectNothingAdded(D1);
+    // A marker goes when the next attempt no longer has its fault.
+    probe->portEdit()->clear();
+    probe->startAddrEdit()->setText(QStringLiteral("1"));
+    form->addDeviceSlot();
+    QVERIFY(!probe->startAddrMarker()->isVisible());
+    QVERIFY(probe->portMarker()->isVisible());
+}
+
+void TestAddNewDeviceForm::addModbusDevice()
+{
+    QVERIFY(openWithList(ProtocolModbus));
+    QCOMPARE(probe->shownDevice(0, 3), D1);
+    const QJsonObject uplink
+        = QJsonDocument::fromJson(uplinkJson(D1, QStringLiteral("01000AFFFE"), -70)).object();
+    server->setLastPackets(D1, QJsonArray{uplink});
+    const int dataRequests = server->receivedCommands(QStringLiteral("get_data_req")).size();
+
+    // The register editor's columns: extra value, multiplier, units.
+    QStandardItemModel *registers = probe->registerModel();
+    QCOMPARE(registers->index(1, 10).data().toString(), QStringLiteral("Level"));
+    registers->setData(registers->index(1, 3), 1.0);
+    registers->setData(registers->index(1, 4), 2.5);
+    registers->setData(registers->index(1, 11), QStringLiteral("cm"));
+
+    modbusPort = freePort();
+    probe->portEdit()->setText(QString::number(modbusPort));
+    probe->startAddrEdit()->setText(QStringLiteral("100"));
+    form->addDeviceSlot();
+
+    QCOMPARE(form->result(), int(QDialog::Accepted));
+    QVERIFY(!form->isVisible());
+    QCOMPARE(modbusRefresh->count(), 1);
+    QCOMPARE(modbusRefresh->first().first().toString(), QString());
+    QCOMPARE(tcpRefresh->count(), 0);
+    QVERIFY(log->waitForLine(
+        QStringLiteral("INFO: [CAddNewDeviceForm::addDeviceSlot] device created successfully")));
+
+    const std::optional<StoredDevice> device = findDevice(D1, ProtocolModbus);
+    QVERIFY(device);
+    QCOMPARE(device->name, QStringLiteral("Tank 1"));
+    QCOMPARE(device->appEui, SensorAppEui);
+    QCOMPARE(device->port, int(modbusPort));
+    QCOMPARE(device->startAddr, 100);
+    const QList<QVariantList> rows = registerRows(device->id);
+    QCOMPARE(rows.size(), 3);
+    const QStringList names
+        = {QStringLiteral("RSSI"), QStringLiteral("Level"), QStringLiteral("Temp")};
+    for (int i = 0; i < rows.size(); ++i) {
+        QCOMPARE(rows.at(i).at(DB::DevDataCol::RegAddr).toInt(), 100 + i);
+        QCOMPARE(rows.at(i).at(DB::DevDataCol::Name).toString(), names.at(i));
+        QCOMPARE(rows.at(i).at(DB::DevDataCol::Source).toInt(), i == 0 ? 0 : 1);
+    }
+    QCOMPARE(rows.at(1).at(DB::DevDataCol::StartValue).toDouble(), 1.0);
+    QCOMPARE(rows.at(1).at(DB::DevDataCol::GratingPeriod).toDouble(), 2.5);
+    QCOMPARE(rows.at(1).at(DB::DevDataCol::Unit).toString(), QStringLiteral("cm"));
+    QCOMPARE(rows.at(2).at(DB::DevDataCol::GratingPeriod).toDouble(), 1.0);
+
+    QCOMPARE(CAllDeviceHandler::getInstance()->getPortProtocol(modbusPort),
+             std::optional<ProtocolOption>(ProtocolModbus));
+    QVERIFY(acceptsConnections(modbusPort));
+
+    // The last packets are asked for, and the first one is decoded with the stored scaling.
+    QVERIFY(server->waitForCommand(QStringLiteral("get_data_req"), dataRequests + 1, 10000));
+    QCOMPARE(server->receivedCommands(QStringLiteral("get_data_req"))
+                 .last()
+                 .value(QStringLiteral("devEui"))
+                 .toString(),
+             D1);
+    QTRY_COMPARE_WITH_TIMEOUT(readRegisters(modbusPort, 100, 3),
+                              QList<quint16>({0xFFBA, 26, 0xFFFE}), 10000);
+}
+
+void TestAddNewDeviceForm::secondModbusDeviceJoinsThePort()
+{
+    QVERIFY(modbusPort);
+    QVERIFY(openWithList(ProtocolModbus));
+    QCOMPARE(shownDevEuis(), QStringList({D4, D6}));
+    probe->deviceList()->setCurrentIndex(probe->deviceList()->model()->index(1, 0));
+    probe->portEdit()->setText(QString::number(modbusPort));
+    probe->startAddrEdit()->setText(QStringLiteral("200"));
+    form->addDeviceSlot();
+
+    QCOMPARE(form->result(), int(QDialog::Accepted));
+    QVERIFY(!probe->portMarker()->isVisible());
+    QCOMPARE(modbusRefresh->count(), 1);
+    const std::optional<StoredDevice> device = findDevice(D6, ProtocolModbus);
+    QVERIFY(device);
+    QCOMPARE(device->port, int(modbusPort));
+    QCOMPARE(registerRows(device->id).size(), 3);
+    QCOMPARE(readRegisters(modbusPort, 200, 3), QList<quint16>({0, 0, 0}));
+    QCOMPARE(readRegisters(modbusPort, 100, 3), QList<quint16>({0xFFBA, 26, 0xFFFE}));
+}
+
+void TestAddNewDeviceForm::addTcpDevice()
+{
+    QVERIFY(modbusPort);
+    QTcpServer otherProgram;
+    QVERIFY(otherProgram.listen(QHostAddress::Any, 0));
+
+    QVERIFY(openWithList(ProtocolTCP));
+    QCOMPARE(shownDevEuis(), QStringList({D3, D7}));
+    for (const QString &refused : {QString(), QStringLiteral("0"), QString::number(modbusPort),
+                                   QString::number(otherProgram.serverPort())}) {
+        probe->portEdit()->setText(refused);
+        form->addDeviceSlot();
+        QVERIFY2(probe->portMarker()->isVisible(), qPrintable(refused));
+        QVERIFY(!probe->startAddrMarker()->isVisible());
+        expectNothingAdded(D3);
+    }
+
+    const int dataRequests = server->receivedCommands(QStringLiteral("get_data_req")).size();
+    tcpPort = freePort();
+    probe->portEdit()->setText(QString::number(tcpPort));
+    form->addDeviceSlot();
+    QCOMPARE(form->result(), int(QDialog::Accepted));
+    QCOMPARE(tcpRefresh->count(), 1);
+    QCOMPARE(tcpRefresh->first().first().toString(), QString());
+    QCOMPARE(modbusRefresh->count(), 0);
+    const std::optional<StoredDevice> device = findDevice(D3, ProtocolTCP);
+    QVERIFY(device);
+    QCOMPARE(device->name, QStringLiteral("Pipe 3"));
+    QCOMPARE(device->port, int(tcpPort));
+    QVERIFY(!findDevice(D3, ProtocolModbus));
+    QCOMPARE(CAllDeviceHandler::getInstance()->getPortProtocol(tcpPort),
+             std::optional<ProtocolOption>(ProtocolTCP));
+    QVERIFY(acceptsConnections(tcpPort));
+    QVERIFY(server->waitForCommand(QStringLiteral("get_data_req"), dataRequests + 1, 10000));
+
+    // Nothing else may use the port of a transparent TCP device.
+    tcpRefresh->clear();
+    QVERIFY(openWithList(ProtocolTCP));
+    QCOMPARE(shownDevEuis(), QStringList({D7}));
+    probe->portEdit()->setText(QString::number(tcpPort));
+    form->addDeviceSlot();
+    QVERIFY(probe->portMarker()->isVisible());
+    expectNothingAdded(D7);
+
+    QVERIFY(openWithList(ProtocolModbus));
+    QCOMPARE(shownDevEuis(), QStringList({D4}));
+    probe->portEdit()->setText(QString::number(tcpPort));
+    probe->startAddrEdit()->setText(QStringLiteral("0"));
+    form->addDeviceSlot();
+    QVERIFY(probe->portMarker()->isVisible());
+    expectNothingAdded(D4);
+}
+
+void TestAddNewDeviceForm::duplicateDevEuiShowsTheMessage()
+{
+    QVERIFY(openWithList(ProtocolModbus));
+    QCOMPARE(shownDevEuis(), QStringList({D4}));
+    // Stored behind the form's back after the list came.
+    DB::SDeviceRegMapDescription sneaked;
+    sneaked.devEui = D4;
+    sneaked.appEui = MeterAppEui;
+    sneaked.name = QStringLiteral("Meter 4");
+    sneaked.port = 1;
+    QVERIFY(CDataBaseHandler::getInstance()->registerNewDevice(sneaked, ProtocolModbus));
+
+    const quint16 port = freePort();
+    probe->portEdit()->setText(QString::number(port));
+    probe->startAddrEdit()->setText(QStringLiteral("0"));
+    MessageBoxCloser closer;
+    form->addDeviceSlot();
+
+    QCOMPARE(closer.closed, 1);
+    QCOMPARE(closer.text, QStringLiteral("Add new device status"));
+    QCOMPARE(closer.informativeText,
+             QStringLiteral("Device is not added! See LOG-file for more details"));
+    QCOMPARE(closer.icon, QMessageBox::Critical);
+    QCOMPARE(closer.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(form->isVisible());
+    QVERIFY(form->result() != QDialog::Accepted);
+    QCOMPARE(modbusRefresh->count(), 0);
+    QVERIFY(log->waitForLine(
+        QStringLiteral("ERROR: [CAddNewDeviceForm::addDeviceSlot] device is not created!")));
+    QVERIFY(!log->contains(QStringLiteral("device created successfully")));
+    QCOMPARE(findDevice(D4, ProtocolModbus)->port, 1);
+    QVERIFY(!CAllDeviceHandler::getInstance()->getPortProtocol(port));
+    QVERIFY(!acceptsConnections(port));
+}
+
+void TestAddNewDeviceForm::noCurrentRowDoesNothing()
+{
+    QJsonArray list = fullList();
+    list.append(serverDevice(D8, QStringLiteral("Tank 8"), SensorAppEui));
+    server->setDevicesList(list);
+    QVERIFY(openWithList(ProtocolModbus));
+    QCOMPARE(shownDevEuis(), QStringList({D8}));
+    probe->searchEdit()->setText(QStringLiteral("no such name"));
+    probe->searchEdit()->textChangedSlot();
+    QVERIFY(!probe->deviceList()->currentIndex().isValid());
+
+    probe->portEdit()->setText(QString::number(freePort()));
+    probe->startAddrEdit()->setText(QStringLiteral("5"));
+    MessageBoxCloser closer;
+    form->addDeviceSlot();
+    QCoreApplication::processEvents();
+    QCOMPARE(closer.closed, 0);
+    QVERIFY(!probe->portMarker()->isVisible());
+    QVERIFY(!probe->startAddrMarker()->isVisible());
+    expectNothingAdded(D8);
+}
+
+QTEST_MAIN(TestAddNewDeviceForm)
+#include "tst_addnewdeviceform.moc"
