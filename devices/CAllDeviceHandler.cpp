@@ -4,6 +4,7 @@
 #include "CDeviceHandler.h"
 #include "CLogFile.h"
 #include "SharedConstants.h"
+#include "TcpChunk.h"
 #include "TemplateDecoder.h"
 
 #include <QDebug>
@@ -32,11 +33,6 @@ std::optional<QJsonDocument> parseJsonFile(QFile &file)
         return std::nullopt;
     }
     return document;
-}
-
-bool isTcpChunk(uchar type)
-{
-    return type == 3 || type == 5 || type == 6 || type == 13;
 }
 
 } // namespace
@@ -300,7 +296,7 @@ void CAllDeviceHandler::newPacketReceivedSlot(API::SApiDeviceData _devData)
         return;
     if (_devData.data.isEmpty())
         return;
-    if (isTcp && isTcpChunk(uchar(_devData.data.at(0)))) {
+    if (isTcp && TcpChunk::isChunkType(quint8(_devData.data.at(0)))) {
         parsingDataFromDevice(_devData);
         return;
     }
@@ -340,6 +336,19 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
 
 void CAllDeviceHandler::parsingDataFromDevice(API::SApiDeviceData _devData)
 {
-    // Chunks of transparent TCP devices: cut out and handed to the port's server in a later step.
-    Q_UNUSED(_devData)
+    addLog(QStringLiteral("INFO: [CAllDeviceHandler::Parse_Data_from_Device] Recived data [%1] "
+                          "from device [%2].")
+               .arg(QString::fromLatin1(_devData.data.toHex()), _devData.devEui));
+
+    QString error;
+    const std::optional<TcpChunk::SChunk> chunk = TcpChunk::parse(_devData.data, &error);
+    if (!chunk) {
+        addLog(QStringLiteral("ERROR: [CAllDeviceHandler::Parse_Data_from_Device] %1 of device "
+                              "[%2]. Data discarded.")
+                   .arg(error, _devData.devEui));
+        return;
+    }
+    CDeviceHandler *server = tcpServers.value(quint16(tcpDevices.value(_devData.devEui)), nullptr);
+    if (server)
+        server->sendTCPData(chunk->data, chunk->word);
 }

@@ -2,6 +2,7 @@
 
 #include "CDataBaseHandler.h"
 #include "CLogFile.h"
+#include "CServerHandler.h"
 
 #include <QDebug>
 #include <QMetaType>
@@ -105,13 +106,24 @@ QByteArray CConnectionHandler::getAnswerDataSlot(CConnectionHandler::SModbusMBAP
 
 void CConnectionHandler::incomingTCPDataHandler()
 {
-    // The transparent pipe fills this (client bytes to the device as a downlink).
+    const QByteArray data = readAll();
+    if (data.isEmpty())
+        return;
+    const QByteArray hex = data.toHex();
+    addLog(QStringLiteral("INFO: [CDeviceHandler::incomingTCPDataHandler] Recived data [%1] from a "
+                          "TCP socket from a port %2.")
+               .arg(QString::fromLatin1(hex))
+               .arg(port));
+    CServerHandler::getInstance()->sendData(devEui, QByteArrayLiteral("04") + hex);
 }
 
 void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)
 {
-    // The transparent pipe fills this (a reassembled packet to the client).
-    Q_UNUSED(packet)
+    addLog(QStringLiteral("INFO: [CDeviceHandler::sendTCPDataToSocket] Send data [%1] for a TCP "
+                          "socket in port %2.")
+               .arg(QString::fromUtf8(packet))
+               .arg(port));
+    write(packet);
 }
 
 void CConnectionHandler::disconnectedSlot()

@@ -1,10 +1,19 @@
 #include "CDeviceHandler.h"
 
 #include "CConnectionHandler.h"
+#include "CLogFile.h"
+#include "TcpChunkWord.h"
 
 #include <QDebug>
 #include <QHostAddress>
 #include <QTimer>
+
+int CDeviceHandler::newServerTimeoutMs = CDeviceHandler::WaitingTimeoutMs;
+
+void CDeviceHandler::setWaitingTimeoutForNewServers(int milliseconds)
+{
+    newServerTimeoutMs = milliseconds;
+}
 
 CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devEui_)
     : port(port_), devEui(std::move(devEui_)), kind(kind_)
@@ -12,7 +21,7 @@ CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devE
     // A port that cannot be bound leaves the server accepting nothing.
     listen(QHostAddress::Any, port);
     timer = new QTimer;
-    timer->setInterval(WaitingTimeoutMs);
+    timer->setInterval(newServerTimeoutMs);
     timer->setSingleShot(false);
     connect(timer, &QTimer::timeout, this, &CDeviceHandler::waitingTimeout);
 }
@@ -52,6 +61,9 @@ void CDeviceHandler::appendDevice(quint16 newPort)
         return;
     }
     port = newPort;
+    // A packet under reassembly ends with the move.
+    buffer.clear();
+    timer->stop();
     if (!connections.isEmpty()) {
         const QList<CConnectionHandler *> open = connections;
         for (CConnectionHandler *connection : open)
@@ -78,12 +90,53 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
 
 void CDeviceHandler::sendTCPData(QByteArray chunk, quint32 chunkWord)
 {
-    // The transparent pipe fills this (reassembly of a device packet for the port's clients).
-    Q_UNUSED(chunk)
-    Q_UNUSED(chunkWord)
+    if (connections.isEmpty())
+        return;
+    const quint8 current = TcpChunkWord::number(chunkWord);
+    const quint8 count = TcpChunkWord::count(chunkWord);
+    const quint16 total = TcpChunkWord::total(chunkWord);
+    qDebug().noquote() << QStringLiteral("[CDeviceHandler::sendTCPData] Build data [%1] for "
+                                         "sending to TCP port. Current number pkt -[%2] total "
+                                         "number pkt -[%3]")
+                              .arg(QString::fromLatin1(chunk.toHex()))
+                              .arg(current)
+                              .arg(count);
+    timer->start();
+
+    if (current > count)
+        return;
+    if (current < count) {
+        // Appended as they come: order, gaps and repeats show only in the size test.
+        buffer.append(chunk);
+        return;
+    }
+
+    timer->stop();
+    buffer.append(chunk);
+    if (buffer.size() > MaxPacketSize) {
+        addLog(QStringLiteral("ERROR: [CDeviceHandler::sendTCPData] Package size from device %1 "
+                              "is exceeded! The maximum size should be no more than 600 bytes.")
+                   .arg(devEui));
+    } else if (buffer.size() != total) {
+        addLog(QStringLiteral("ERROR: [CDeviceHandler::sendTCPData] Package from device %1 has "
+                              "been damaged or lost! Total packet size is [%2], received packet "
+                              "size is [%3]. Data discarded.")
+                   .arg(devEui)
+                   .arg(total)
+                   .arg(buffer.size()));
+    } else {
+        const QList<CConnectionHandler *> clients = connections;
+        for (CConnectionHandler *connection : clients)
+            connection->sendTCPDataToSocket(buffer);
+    }
+    buffer.clear();
 }
 
 void CDeviceHandler::waitingTimeout()
 {
-    // The transparent pipe fills this (a packet not completed in time is discarded).
+    addLog(QStringLiteral("ERROR: [CDeviceHandler::waitingTimeout] Package from device %1 has been "
+                          "damaged or lost! Waiting timeout. Data discarded.")
+               .arg(devEui));
+    buffer.clear();
+    timer->stop();
 }

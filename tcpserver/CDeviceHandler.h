@@ -19,12 +19,21 @@ class CDeviceHandler : public QTcpServer
 public:
     // Reassembly time-out of a transparent device packet.
     static constexpr int WaitingTimeoutMs = 90000;
+    // Largest transparent device packet sent to the clients.
+    static constexpr int MaxPacketSize = 600;
+
+    // Seam for tests: the reassembly time-out of servers made from now on (WaitingTimeoutMs
+    // unless changed).
+    static void setWaitingTimeoutForNewServers(int milliseconds);
+    static int waitingTimeoutForNewServers() { return newServerTimeoutMs; }
 
     CDeviceHandler(quint16 port, ProtocolOption kind, QString devEui);
     ~CDeviceHandler() override;
 
     // Moves the server to another port, dropping every client.
     void appendDevice(quint16 newPort);
+    // One chunk of a transparent device packet with its TcpChunkWord; the completed packet goes
+    // to every client. Dropped when no client is connected.
     void sendTCPData(QByteArray chunk, quint32 chunkWord);
 
     const QStringList &getServedDevices() const { return servedDevices; }
@@ -51,4 +60,6 @@ private:
     ProtocolOption kind = ProtocolModbus;
     QByteArray buffer;
     QTimer *timer = nullptr;
+
+    static int newServerTimeoutMs;
 };

@@ -447,7 +447,7 @@ void tst_UplinkDecoding::ignoredUplinks()
     registry->removeDevice(TcpEui, quint16(tcpDevice.port));
 
     QCOMPARE(spy.size(), 0);
-    QVERIFY(!log->contains("Recived data"));
+    QVERIFY(!log->contains("[CAllDeviceHandler::processDataSlot] Recived data"));
     QVERIFY(storedValues(PacketEui).isEmpty());
 }
 

@@ -1,0 +1,192 @@
+#include "CAllDeviceHandler.h"
+#include "CDataBaseHandler.h"
+#include "CServerHandler.h"
+#include "FakeNetworkServer.h"
+#include "LogCapture.h"
+#include "ModbusClient.h"
+#include "TempWorkDir.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+
+// In process, wired as at start-up: the fake network server pushes "rx" messages to the link,
+// the registry decodes them, and clients on the device ports see the results.
+class tst_EndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void modbusDeviceServesPushedUplink();
+    void transparentDeviceBothWays();
+
+private:
+    void registerDevice(const QString &devEui, const QString &appEui, quint16 port,
+                        ProtocolOption protocol);
+
+    std::unique_ptr<TempWorkDir> work;
+    std::unique_ptr<LogCapture> log;
+    std::unique_ptr<FakeNetworkServer> fake;
+    CDataBaseHandler *storage = nullptr;
+    CAllDeviceHandler *registry = nullptr;
+};
+
+namespace {
+
+const QString ModbusEui = QStringLiteral("70B3D5E75E0E2E01");
+const QString TcpEui = QStringLiteral("70B3D5E75E0E2E02");
+const QString ModbusAppEui = QStringLiteral("E2E0000000000001");
+const QString TcpAppEui = QStringLiteral("E2E0000000000002");
+constexpr int StartAddr = 40;
+
+// Packet 1 of five bytes: an unsigned and a signed big-endian 16-bit field.
+const QByteArray ModbusTemplate = R"JSON({
+    "app_eui": "e2e0000000000001", "dev_type": "end to end",
+    "device_packets": [{"packet_type": 1, "packet_size": 5, "packet_fields": [
+        {"packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 16, "data_type": "uinteger",
+         "endianness": "be", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 16,
+         "data_name": "level"},
+        {"packet_bias": 3, "data_bit_bias": 0, "data_bit_size": 16, "data_type": "integer",
+         "endianness": "be", "reg_map_bias": 1, "reg_bit_bias": 0, "reg_bit_size": 16,
+         "data_name": "offset"}]}]})JSON";
+
+const QByteArray TcpTemplate
+    = R"JSON({"data": [{"app_eui": "e2e0000000000002", "dev_type": "bridge"}]})JSON";
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
+}
+
+QJsonObject rx(const QString &devEui, const char *hexPayload)
+{
+    return {{"type", "CONF_UP"}, {"devEui", devEui}, {"ts", 1700000000123.0},
+            {"fcnt", 7},         {"port", 2},        {"data", QLatin1String(hexPayload)}};
+}
+
+} // namespace
+
+void tst_EndToEnd::initTestCase()
+{
+    work = std::make_unique<TempWorkDir>();
+    QVERIFY(work->isValid());
+    work->writeFile("deviceFolder/end-to-end.json", ModbusTemplate);
+    work->writeFile("deviceFolder/TCP.json", TcpTemplate);
+    log = std::make_unique<LogCapture>();
+    registerApiMetaTypes();
+    qRegisterMetaType<DB::SDbDeviceRegDataSet>("DB::SDbDeviceRegDataSet");
+
+    CServerHandler *link = CServerHandler::getInstance();
+    storage = CDataBaseHandler::getInstance();
+    QVERIFY(storage);
+    auto *storageThread = new QThread;
+    storage->moveToThread(storageThread);
+    storageThread->start(QThread::InheritPriority);
+    QTRY_VERIFY(storageThread->isRunning());
+
+    registry = CAllDeviceHandler::getInstance();
+    QVERIFY(registry->isDeviceTemplateExist(ModbusAppEui));
+    QVERIFY(registry->isTCPTemplateExist(TcpAppEui));
+    connect(link, &CServerHandler::newPacketReceived, registry,
+            &CAllDeviceHandler::newPacketReceivedSlot, Qt::QueuedConnection);
+
+    fake = std::make_unique<FakeNetworkServer>();
+    QVERIFY(fake->isListening());
+    QSignalSpy status(link, &CServerHandler::changeServerStatus);
+    link->connectSlot(fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(status.cbegin(), status.cend(),
+                                         [](const QList<QVariant> &arguments) {
+                                             return arguments.at(0).value<COMM::EServerStatus>()
+                                                    == COMM::Success;
+                                         }),
+                             10000);
+    QTRY_COMPARE(fake->loggedInCount(), 1);
+}
+
+void tst_EndToEnd::registerDevice(const QString &devEui, const QString &appEui, quint16 port,
+                                  ProtocolOption protocol)
+{
+    DB::SDeviceRegMapDescription info;
+    info.devEui = devEui;
+    info.appEui = appEui;
+    info.name = devEui;
+    info.startAddr = protocol == ProtocolModbus ? StartAddr : 0;
+    if (protocol == ProtocolModbus)
+        info.registers = registry->getTemplateRegMap(appEui).registers;
+    info.port = port;
+    QVERIFY(storage->registerNewDevice(info, protocol));
+    registry->addNewDevice(info, protocol);
+}
+
+void tst_EndToEnd::modbusDeviceServesPushedUplink()
+{
+    const quint16 port = freePort();
+    registerDevice(ModbusEui, ModbusAppEui, port, ProtocolModbus);
+    QSignalSpy stored(registry, &CAllDeviceHandler::newDataForDevice);
+
+    QCOMPARE(fake->pushUplink(rx(ModbusEui, "0101f4ff9c")), 1);
+    QVERIFY(stored.wait(10000));
+    QCOMPARE(stored.front().at(0).toString(), ModbusEui);
+
+    const std::optional<QList<quint16>> values = ModbusClient::runAside([port] {
+        ModbusClient client(QStringLiteral("127.0.0.1"), port);
+        return client.connectToServer() ? client.readHoldingRegisters(StartAddr, 2)
+                                        : std::optional<QList<quint16>>();
+    });
+    QVERIFY(values);
+    QCOMPARE(*values, (QList<quint16>{500, 0xff9c}));
+}
+
+void tst_EndToEnd::transparentDeviceBothWays()
+{
+    const quint16 port = freePort();
+    registerDevice(TcpEui, TcpAppEui, port, ProtocolTCP);
+    QCOMPARE(registry->getPortProtocol(port), std::optional<ProtocolOption>(ProtocolTCP));
+
+    QTcpSocket client;
+    QByteArray received;
+    connect(&client, &QTcpSocket::readyRead, this, [&] { received.append(client.readAll()); });
+    client.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(client.waitForConnected(5000));
+
+    // Client to device: one downlink with the bytes behind "04". Its arrival also shows that
+    // the gateway has accepted the client before any chunk comes.
+    client.write("hi");
+    QVERIFY(fake->waitForCommand(QStringLiteral("send_data_req")));
+    const QJsonObject entry = fake->receivedCommands(QStringLiteral("send_data_req"))
+                                  .front()
+                                  .value(QStringLiteral("data_list"))
+                                  .toArray()
+                                  .first()
+                                  .toObject();
+    QCOMPARE(entry.value(QStringLiteral("devEui")).toString(), TcpEui);
+    QCOMPARE(entry.value(QStringLiteral("data")).toString(), QStringLiteral("046869"));
+
+    // Device to client: type 3 and type 5 chunks of a 9-byte packet, total big-endian.
+    QCOMPARE(fake->pushUplink(rx(TcpEui, "03000009030003616263")), 1);
+    QCOMPARE(fake->pushUplink(rx(TcpEui, "050102030405000903010364656699")), 1);
+    // Too short for the length it states: dropped, the packet stays under reassembly.
+    QCOMPARE(fake->pushUplink(rx(TcpEui, "0d00000904020367")), 1);
+    QVERIFY(log->waitForLine(
+        QStringLiteral("ERROR: [CAllDeviceHandler::Parse_Data_from_Device] Payload size [8] is "
+                       "less than the chunk header size [7] plus the chunk length [4] of device "
+                       "[%1]. Data discarded.")
+            .arg(TcpEui)));
+    QCOMPARE(fake->pushUplink(rx(TcpEui, "0d000009030203676869")), 1);
+    QTRY_COMPARE(received, QByteArray("abcdefghi"));
+    QVERIFY(log->contains(
+        QStringLiteral("INFO: [CAllDeviceHandler::Parse_Data_from_Device] Recived data "
+                       "[03000009030003616263] from device [%1].")
+            .arg(TcpEui)));
+}
+
+QTEST_GUILESS_MAIN(tst_EndToEnd)
+#include "tst_endtoend.moc"
