@@ -9,6 +9,7 @@
 #include "CServerHandler.h"
 #include "CSettings.h"
 #include "LocaleTranslation.h"
+#include "MainWindow.h"
 #include "SApiDeviceData.h"
 #include "SharedConstants.h"
 #include "StylePalette.h"
@@ -78,7 +79,10 @@ int main(int argc, char *argv[])
 
     CEditDeviceForm::getInstance();
 
-    return QApplication::exec();
+    MainWindow window;
+    window.show();
+    const int result = QApplication::exec();
+    return result;
 }
 
 #ifdef Q_OS_WIN

@@ -132,4 +132,87 @@ TEXT value!</source>
         <translation>Сохранить</translation>
     </message>
 </context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Server authorization</source>
+        <translation>Авторизация</translation>
+    </message>
+    <message>
+        <source>Login:</source>
+        <translation>Логин:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Пароль:</translation>
+    </message>
+    <message>
+        <source>Connection state...</source>
+        <translation>Состояние подключения...</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>Подлкючиться</translation>
+    </message>
+    <message>
+        <source>Add new device from server</source>
+        <translation>Добавление нового устройства с сервера</translation>
+    </message>
+    <message>
+        <source>Edit device parametrs</source>
+        <translation>Редактирование параметров устройства</translation>
+    </message>
+    <message>
+        <source>Delete device</source>
+        <translation>Удалить устройство</translation>
+    </message>
+    <message>
+        <source>Device [UNKNOWN]</source>
+        <translation>Устройство [НЕИЗВЕСТНО]</translation>
+    </message>
+    <message>
+        <source>Device:%1 [%2]</source>
+        <translation>Устройство:%1 [%2]</translation>
+    </message>
+    <message>
+        <source>ModBus-TCP parameters</source>
+        <translation>Параметры ModBus-TCP</translation>
+    </message>
+    <message>
+        <source>Device ID:</source>
+        <translation>ID устройства:</translation>
+    </message>
+    <message>
+        <source>ANY VALID VALUE</source>
+        <translation>ЛЮБОЕ ДОПУСТИМОЕ ЗНАЧЕНИЕ</translation>
+    </message>
+    <message>
+        <source>TCP port:</source>
+        <translation>TCP-порт:</translation>
+    </message>
+    <message>
+        <source>Begin register:</source>
+        <translation>Начальный регистр:</translation>
+    </message>
+    <message>
+        <source>Add new ModBUS device interface</source>
+        <translation>Добавить новый ModBus интерфейс устройства</translation>
+    </message>
+    <message>
+        <source>Add new TCP device interface</source>
+        <translation>Добавить новый TCP интерфейс устройства</translation>
+    </message>
+    <message>
+        <source>%1</source>
+        <translation>%1</translation>
+    </message>
+    <message>
+        <source>://</source>
+        <translation>://</translation>
+    </message>
+    <message>
+        <source>:</source>
+        <translation>:</translation>
+    </message>
+</context>
 </TS>

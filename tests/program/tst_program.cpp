@@ -142,14 +142,14 @@ void TestProgram::wholeProgram()
     // Logged in: the simulator accepted the saved credentials and the log shows decoded uplinks.
     QTRY_VERIFY2_WITH_TIMEOUT(
         outputOf(simulator).contains(QStringLiteral("login of \"%1\" accepted").arg(Login)),
-        qPrintable(outputOf(simulator).right(2000) + outputOf(gateway).right(2000)), 60000);
+        qPrintable(outputOf(simulator).right(2000) + outputOf(gateway).right(2000)), 30000);
     const QString logFile = dir.filePath(QStringLiteral("history.log"));
     const QString decoded
         = QStringLiteral("INFO: [CAllDeviceHandler::processDataSlot] Recived data "
                          "[%1] from device [%2].")
               .arg(ClimatePacket, ModbusDevEui);
     QTRY_VERIFY2_WITH_TIMEOUT(readFile(logFile).contains(decoded),
-                              qPrintable(outputOf(gateway).right(4000)), 60000);
+                              qPrintable(outputOf(gateway).right(4000)), 30000);
 
     // The translation: installed only for a Russian locale, and it covers the main window.
     const QString probeLine
@@ -176,14 +176,14 @@ void TestProgram::wholeProgram()
     QVERIFY2(client.waitForConnected(10000), qPrintable(client.errorString()));
     QByteArray received;
     QTRY_VERIFY2_WITH_TIMEOUT((received += client.readAll()).contains(TcpPacket),
-                              qPrintable(outputOf(gateway).right(4000)), 60000);
+                              qPrintable(outputOf(gateway).right(4000)), 30000);
     QVERIFY(received.startsWith(TcpPacket));
 
     client.write(QByteArray::fromHex("0102"));
     QVERIFY(client.waitForBytesWritten(10000));
     const QString downlink = QStringLiteral("downlink devEui=%1 ").arg(TcpDevEui);
     QTRY_VERIFY2_WITH_TIMEOUT(outputOf(simulator).contains(downlink),
-                              qPrintable(outputOf(gateway).right(4000)), 60000);
+                              qPrintable(outputOf(gateway).right(4000)), 30000);
     const QString simulatorOutput = outputOf(simulator);
     const QString line = simulatorOutput.mid(simulatorOutput.indexOf(downlink)).section('\n', 0, 0);
     QVERIFY2(line.endsWith(QStringLiteral(" data=040102")), qPrintable(line));
