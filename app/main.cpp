@@ -12,6 +12,7 @@
 #include "MainWindow.h"
 #include "SApiDeviceData.h"
 #include "SharedConstants.h"
+#include "StorageThread.h"
 #include "StylePalette.h"
 
 #include <QApplication>
@@ -19,7 +20,6 @@
 #include <QFile>
 #include <QIcon>
 #include <QLocale>
-#include <QThread>
 #include <QTranslator>
 
 #include <clocale>
@@ -63,11 +63,7 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents();
         return EXIT_FAILURE;
     }
-    QThread *storageThread = new QThread();
-    storage->moveToThread(storageThread);
-    storageThread->start(QThread::InheritPriority);
-    while (!storageThread->isRunning())
-        QThread::msleep(30);
+    startStorageThread(storage);
 
     CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
     QObject::connect(serverLink, &CServerHandler::newPacketReceived, registry,

@@ -4,6 +4,7 @@
 
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
+#include "StorageThread.h"
 #include "CLogFile.h"
 #include "CSettings.h"
 #include "TemplateDecoder.h"
@@ -102,11 +103,7 @@ int main(int argc, char *argv[])
                      qPrintable(CDataBaseHandler::lastErrorText()));
         return 1;
     }
-    QThread storageThread;
-    storage->moveToThread(&storageThread);
-    storageThread.start(QThread::InheritPriority);
-    while (!storageThread.isRunning())
-        QThread::msleep(1);
+    QThread *storageThread = startStorageThread(storage);
 
     CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
     if (!registry->isDeviceTemplateExist(ClimateAppEui)) {
@@ -193,7 +190,8 @@ int main(int argc, char *argv[])
     std::printf("storage only (save):   %.0f uplinks/s\n", storageRate);
     std::printf("RESULT bench-ingest ratio=%.3f\n", ingestRate / storageRate);
 
-    storageThread.quit();
-    storageThread.wait();
+    storageThread->quit();
+    storageThread->wait();
+    delete storageThread;
     return 0;
 }

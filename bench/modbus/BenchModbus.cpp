@@ -3,6 +3,7 @@
 // driven by the same libmodbus client load.
 
 #include "CDataBaseHandler.h"
+#include "StorageThread.h"
 #include "CDeviceHandler.h"
 #include "CLogFile.h"
 #include "CSettings.h"
@@ -224,11 +225,7 @@ int main(int argc, char **argv)
                      qPrintable(CDataBaseHandler::lastErrorText()));
         return 1;
     }
-    auto *storageThread = new QThread;
-    storage->moveToThread(storageThread);
-    storageThread->start(QThread::InheritPriority);
-    while (!storageThread->isRunning())
-        QThread::msleep(1);
+    QThread *storageThread = startStorageThread(storage);
 
     const quint16 ourPort = freePort();
     const quint16 referencePort = freePort();

@@ -2,6 +2,7 @@
 // beside the same statements issued straight through one QSqlQuery loop.
 
 #include "CDataBaseHandler.h"
+#include "StorageThread.h"
 #include "CLogFile.h"
 #include "CSettings.h"
 
@@ -108,11 +109,7 @@ int main(int argc, char *argv[])
                      qPrintable(CDataBaseHandler::lastErrorText()));
         return 1;
     }
-    QThread storageThread;
-    storage->moveToThread(&storageThread);
-    storageThread.start(QThread::InheritPriority);
-    while (!storageThread.isRunning())
-        QThread::msleep(1);
+    QThread *storageThread = startStorageThread(storage);
 
     QElapsedTimer setup;
     setup.start();
@@ -239,7 +236,8 @@ int main(int argc, char *argv[])
                 static_cast<unsigned long long>(sink));
     std::printf("RESULT bench-storage save_ratio=%.2f read_ratio=%.2f\n", saveRatio, readRatio);
 
-    storageThread.quit();
-    storageThread.wait();
+    storageThread->quit();
+    storageThread->wait();
+    delete storageThread;
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
+#include "StorageThread.h"
 #include "CServerHandler.h"
 #include "FakeNetworkServer.h"
 #include "LogCapture.h"
@@ -87,10 +88,7 @@ void tst_EndToEnd::initTestCase()
     CServerHandler *link = CServerHandler::getInstance();
     storage = CDataBaseHandler::getInstance();
     QVERIFY(storage);
-    auto *storageThread = new QThread;
-    storage->moveToThread(storageThread);
-    storageThread->start(QThread::InheritPriority);
-    QTRY_VERIFY(storageThread->isRunning());
+    startStorageThread(storage);
 
     registry = CAllDeviceHandler::getInstance();
     QVERIFY(registry->isDeviceTemplateExist(ModbusAppEui));

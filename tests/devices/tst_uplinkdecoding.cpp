@@ -1,5 +1,6 @@
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
+#include "StorageThread.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
 #include "SideConnection.h"
@@ -180,10 +181,7 @@ void tst_UplinkDecoding::initTestCase()
     qRegisterMetaType<DB::SDbDeviceRegDataSet>("DB::SDbDeviceRegDataSet");
     storage = CDataBaseHandler::getInstance();
     QVERIFY(storage);
-    storageThread = new QThread;
-    storage->moveToThread(storageThread);
-    storageThread->start(QThread::InheritPriority);
-    QTRY_VERIFY(storageThread->isRunning());
+    storageThread = startStorageThread(storage);
     side = std::make_unique<SideConnection>();
     QVERIFY(side->isOpen());
 

@@ -1,4 +1,5 @@
 #include "CDataBaseHandler.h"
+#include "StorageThread.h"
 #include "LogCapture.h"
 #include "SideConnection.h"
 #include "TempWorkDir.h"
@@ -101,10 +102,7 @@ void tst_StorageValues::initTestCase()
     // As start-up does: made in this thread, then moved to a thread of its own.
     storage = CDataBaseHandler::getInstance();
     QVERIFY(storage);
-    storageThread = new QThread;
-    storage->moveToThread(storageThread);
-    storageThread->start(QThread::InheritPriority);
-    QTRY_VERIFY(storageThread->isRunning());
+    storageThread = startStorageThread(storage);
     side = std::make_unique<SideConnection>();
     QVERIFY(side->isOpen());
 

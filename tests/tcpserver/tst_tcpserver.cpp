@@ -1,5 +1,6 @@
 #include "CConnectionHandler.h"
 #include "CDataBaseHandler.h"
+#include "StorageThread.h"
 #include "CDeviceHandler.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
@@ -130,10 +131,7 @@ void tst_TcpServer::initTestCase()
     // As start-up does: made in this thread, then moved to a thread of its own.
     storage = CDataBaseHandler::getInstance();
     QVERIFY(storage);
-    storageThread = new QThread;
-    storage->moveToThread(storageThread);
-    storageThread->start(QThread::InheritPriority);
-    QTRY_VERIFY(storageThread->isRunning());
+    storageThread = startStorageThread(storage);
     side = std::make_unique<SideConnection>();
     QVERIFY(side->isOpen());
 

@@ -1,6 +1,7 @@
 #include "FormFixture.h"
 
 #include "CDataBaseHandler.h"
+#include "StorageThread.h"
 #include "CLogFile.h"
 #include "SApiDeviceData.h"
 
@@ -57,13 +58,7 @@ QThread *startStorage()
     CDataBaseHandler *storage = CDataBaseHandler::getInstance();
     if (!storage)
         return nullptr;
-    auto *thread = new QThread();
-    storage->moveToThread(thread);
-    QSignalSpy started(thread, &QThread::started);
-    thread->start(QThread::InheritPriority);
-    if (!thread->isRunning() && !started.wait())
-        return nullptr;
-    return thread;
+    return startStorageThread(storage);
 }
 
 void stopStorage(QThread *thread)
