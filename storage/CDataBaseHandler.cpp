@@ -57,6 +57,8 @@ uint16_t wordAt(const QByteArray &bytes, qsizetype first)
 
 // Addresses wrap at 16 bits, so no range is longer than this.
 constexpr quint32 AddressSpace = 0x10000;
+// Distinct Modbus read ranges remembered before the image cache starts over.
+constexpr int MaxCachedImages = 1024;
 
 } // namespace
 
@@ -210,6 +212,7 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &dev
                                          ProtocolOption protocol)
 {
     QMutexLocker locker(&mutex);
+    imageCache.clear();
     if (protocol != ProtocolModbus && protocol != ProtocolTCP) {
         addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Unknown protocol [%1]!")
                    .arg(int(protocol)));
@@ -361,6 +364,7 @@ bool CDataBaseHandler::insertDeviceRegisters(QSqlQuery &query, quint32 deviceId,
 bool CDataBaseHandler::deleteDevice(quint32 deviceId, ProtocolOption protocol)
 {
     QMutexLocker locker(&mutex);
+    imageCache.clear();
     const QString statement = QStringLiteral("DELETE FROM %1 WHERE %2=:%2;");
     const QString &deviceCol = devCol(DB::DeviceCol::Device);
     // The device row and its register rows go together or not at all.
@@ -452,6 +456,7 @@ bool CDataBaseHandler::updateRegInfo(DB::SRegInfoUpdate info)
 {
     using DB::DevDataCol::Index;
     QMutexLocker locker(&mutex);
+    imageCache.clear();
     const QString &startValueCol = dataCol(Index::StartValue);
     const QString &gratingCol = dataCol(Index::GratingPeriod);
     const QString &unitCol = dataCol(Index::Unit);
@@ -480,6 +485,7 @@ bool CDataBaseHandler::updateRegInfo(DB::SRegInfoUpdate info)
 bool CDataBaseHandler::updateTCPRegInfo(DB::SRegInfoUpdate info)
 {
     QMutexLocker locker(&mutex);
+    imageCache.clear();
     const QString &portCol = devCol(DB::DeviceCol::Port);
     const QString &deviceCol = devCol(DB::DeviceCol::Device);
     QSqlQuery query(db);
@@ -552,6 +558,16 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
         return image;
 
     QMutexLocker locker(&mutex);
+    const auto key = std::make_tuple(port, startAddr, count);
+    const bool cacheUsable = imageCacheUsable();
+    if (cacheUsable) {
+        const auto cached = imageCache.constFind(key);
+        if (cached != imageCache.constEnd()) {
+            if (ok)
+                *ok = true;
+            return cached.value();
+        }
+    }
     const QString &portCol = dataCol(Index::Port);
     static const QString statement = DB::fillTemplate(
         QStringLiteral("SELECT * FROM %1 WHERE %2=:%2 AND %3 BETWEEN :first AND :last;"),
@@ -603,9 +619,37 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
         }
     }
     query.finish();
+    if (cacheUsable) {
+        if (imageCache.size() >= MaxCachedImages)
+            imageCache.clear();
+        imageCache.insert(key, image);
+    }
     if (ok)
         *ok = true;
     return image;
+}
+
+bool CDataBaseHandler::imageCacheUsable()
+{
+    if (!dataVersionPrepared) {
+        dataVersionQuery = QSqlQuery(db);
+        dataVersionQuery.setForwardOnly(true);
+        dataVersionPrepared = dataVersionQuery.prepare(QStringLiteral("PRAGMA data_version;"));
+    }
+    // The version changes whenever another connection has committed to the file.
+    if (!dataVersionPrepared || !dataVersionQuery.exec() || !dataVersionQuery.next()) {
+        dataVersionPrepared = false;
+        dataVersionQuery.finish();
+        imageCache.clear();
+        return false;
+    }
+    const qint64 version = dataVersionQuery.value(0).toLongLong();
+    dataVersionQuery.finish();
+    if (version != cachedDataVersion) {
+        imageCache.clear();
+        cachedDataVersion = version;
+    }
+    return true;
 }
 
 void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
@@ -616,6 +660,7 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
         return;
     }
     QMutexLocker locker(&mutex);
+    imageCache.clear();
     QSqlQuery query(db);
     const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
     query.prepare(

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+
+#include <tuple>
 #include <QString>
 #include <QStringList>
 
@@ -68,6 +70,13 @@ private:
     bool registerDataPrepared = false;
     QSqlQuery registerParamQuery;
     bool registerParamPrepared = false;
+    // Register images already read, by (port, start address, count). Cleared by every write of
+    // this object and whenever another connection has changed the database file.
+    bool imageCacheUsable();
+    QMap<std::tuple<quint32, quint32, quint32>, DB::RegisterImage> imageCache;
+    QSqlQuery dataVersionQuery;
+    bool dataVersionPrepared = false;
+    qint64 cachedDataVersion = -1;
 
     static CDataBaseHandler *self;
     static bool failed;

@@ -31,6 +31,7 @@ private slots:
     void registerParam_data();
     void registerParam();
     void failedStatements();
+    void repeatedReadFollowsEveryChange();
 
 private:
     void save(const DB::SDbDeviceRegDataSet &set);
@@ -401,6 +402,41 @@ void tst_StorageValues::failedStatements()
     QCOMPARE(describe(storage->getRegisterData(5020, 10, 2, &ok)),
              QStringLiteral("10=0001 11=00ff"));
     QVERIFY(ok);
+}
+
+// The same range read again reflects every change, whoever made it.
+void tst_StorageValues::repeatedReadFollowsEveryChange()
+{
+    const auto read = [this] {
+        bool ok = false;
+        const DB::RegisterImage image = storage->getRegisterData(5040, 0, 2, &ok);
+        return ok ? image.value(0) * 0x10000u + image.value(1) : 0xDEADu;
+    };
+    addDevice(QStringLiteral("E0000001"), 5040, 0, {reg(0), reg(1)});
+    QCOMPARE(read(), 0u);
+    save(uplink(QStringLiteral("E0000001"), 0, {{"0011", "0011", 0}, {"0022", "0022", 1}}));
+    QCOMPARE(read(), 0x00110022u);
+    save(uplink(QStringLiteral("E0000001"), 0, {{"0033", "0033", 1}}));
+    QCOMPARE(read(), 0x00110033u);
+
+    // A second device on the port at the same address: its never-saved row is read last.
+    addDevice(QStringLiteral("E0000002"), 5040, 1, {reg(0)});
+    QCOMPARE(read(), 0x00110000u);
+    const quint32 second
+        = side->scalar(QStringLiteral("SELECT device FROM devices WHERE dev_eui='E0000002';"))
+              .toUInt();
+    QVERIFY(storage->deleteDevice(second, ProtocolModbus));
+    QCOMPARE(read(), 0x00110033u);
+
+    // Another connection's change, and a table gone and back.
+    QVERIFY(side->exec(QStringLiteral("UPDATE dev_data SET full_value='0044' WHERE port=5040 AND "
+                                      "reg_addr=0;")));
+    QCOMPARE(read(), 0x00440033u);
+    QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data RENAME TO dev_data_away;")));
+    QCOMPARE(read(), 0xDEADu);
+    QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data_away RENAME TO dev_data;")));
+    QCOMPARE(read(), 0x00440033u);
+    log->clear();
 }
 
 QTEST_GUILESS_MAIN(tst_StorageValues)
