@@ -3,6 +3,7 @@
 #include "CDataBaseHandler.h"
 #include "CDeviceHandler.h"
 #include "CLogFile.h"
+#include "HexText.h"
 #include "SharedConstants.h"
 #include "TcpChunk.h"
 #include "TemplateDecoder.h"
@@ -308,7 +309,7 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
 {
     addLog(QStringLiteral("INFO: [CAllDeviceHandler::processDataSlot] Recived data [%1] from "
                           "device [%2].")
-               .arg(QString::fromLatin1(_devData.data.toHex()), _devData.devEui));
+               .arg(hexText(_devData.data), _devData.devEui));
 
     const DB::SDeviceRegMapDescription registration = modbusDevices.value(_devData.devEui);
     const SDeviceTemplate deviceTemplate = deviceTemplates.value(registration.appEui);
@@ -338,7 +339,7 @@ void CAllDeviceHandler::parsingDataFromDevice(API::SApiDeviceData _devData)
 {
     addLog(QStringLiteral("INFO: [CAllDeviceHandler::Parse_Data_from_Device] Recived data [%1] "
                           "from device [%2].")
-               .arg(QString::fromLatin1(_devData.data.toHex()), _devData.devEui));
+               .arg(hexText(_devData.data), _devData.devEui));
 
     QString error;
     const std::optional<TcpChunk::SChunk> chunk = TcpChunk::parse(_devData.data, &error);

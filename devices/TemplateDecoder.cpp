@@ -1,5 +1,6 @@
 #include "TemplateDecoder.h"
 
+#include "HexText.h"
 #include "RegisterText.h"
 #include "SServerKeyword.h"
 #include "SharedConstants.h"
@@ -178,7 +179,7 @@ std::optional<DB::SDbDeviceRegDataSet> decode(const SDeviceTemplate &deviceTempl
     if (qint64(packet->packetSize) != qint64(payload.size())) {
         log(QStringLiteral("WARNING: ") + Prefix
             + QStringLiteral("Invalid size of packet [%1][%2]. Expect [%3], real [%4]")
-                  .arg(typeByteText(type), QString::fromLatin1(payload.toHex()))
+                  .arg(typeByteText(type), hexText(payload))
                   .arg(packet->packetSize)
                   .arg(payload.size()));
         return std::nullopt;

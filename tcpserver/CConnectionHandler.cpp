@@ -3,6 +3,7 @@
 #include "CDataBaseHandler.h"
 #include "CLogFile.h"
 #include "CServerHandler.h"
+#include "HexText.h"
 
 #include <QDebug>
 #include <QMetaType>
@@ -46,9 +47,14 @@ bool CConnectionHandler::setSocketDescriptor(qintptr socketDescriptor, SocketSta
 void CConnectionHandler::readyReadSlot()
 {
     buffer.append(readAll());
-    const QByteArray hex = buffer.toHex();
-    qDebug() << "REQ: " << hex;
-    addLog(QStringLiteral("INFO: [CConnectionHandler] REQ: < %1 >").arg(QString::fromLatin1(hex)));
+    // A request is at most 260 bytes; of a longer backlog only the start is shown, so a client
+    // that drips a huge declared frame cannot flood the log with the same bytes again and again.
+    constexpr qsizetype MaxLoggedBytes = 260;
+    const QString hex = buffer.size() > MaxLoggedBytes
+                            ? hexText(buffer.left(MaxLoggedBytes)) + QStringLiteral("...")
+                            : hexText(buffer);
+    qDebug().noquote() << "REQ: " << hex;
+    addLog(QStringLiteral("INFO: [CConnectionHandler] REQ: < %1 >").arg(hex));
 
     const ModbusFrame::RegisterSource source
         = [this](quint16 startAddr, quint16 quantity, bool *ok) {
@@ -85,7 +91,7 @@ bool CConnectionHandler::sendAnswer(const QByteArray &answer)
     write(answer);
     flush();
     addLog(QStringLiteral("INFO: [CConnectionHandler] ANS: < %1 >")
-               .arg(QString::fromLatin1(answer.toHex())));
+               .arg(hexText(answer)));
     const qint64 unsent = bytesToWrite();
     if (unsent <= MaxUnsentBytes)
         return true;

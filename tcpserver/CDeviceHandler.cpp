@@ -2,6 +2,7 @@
 
 #include "CConnectionHandler.h"
 #include "CLogFile.h"
+#include "HexText.h"
 #include "TcpChunkWord.h"
 
 #include <QDebug>
@@ -98,7 +99,7 @@ void CDeviceHandler::sendTCPData(QByteArray chunk, quint32 chunkWord)
     qDebug().noquote() << QStringLiteral("[CDeviceHandler::sendTCPData] Build data [%1] for "
                                          "sending to TCP port. Current number pkt -[%2] total "
                                          "number pkt -[%3]")
-                              .arg(QString::fromLatin1(chunk.toHex()))
+                              .arg(hexText(chunk))
                               .arg(current)
                               .arg(count);
     timer->start();
@@ -107,12 +108,12 @@ void CDeviceHandler::sendTCPData(QByteArray chunk, quint32 chunkWord)
         return;
     if (current < count) {
         // Appended as they come: order, gaps and repeats show only in the size test.
-        buffer.append(chunk);
+        appendChunk(chunk);
         return;
     }
 
     timer->stop();
-    buffer.append(chunk);
+    appendChunk(chunk);
     if (buffer.size() > MaxPacketSize) {
         addLog(QStringLiteral("ERROR: [CDeviceHandler::sendTCPData] Package size from device %1 "
                               "is exceeded! The maximum size should be no more than 600 bytes.")
@@ -130,6 +131,14 @@ void CDeviceHandler::sendTCPData(QByteArray chunk, quint32 chunkWord)
             connection->sendTCPDataToSocket(buffer);
     }
     buffer.clear();
+}
+
+void CDeviceHandler::appendChunk(const QByteArray &chunk)
+{
+    // A packet past the limit is refused at its last chunk anyway: keep only one byte over it,
+    // so a device that never ends its packet cannot make the buffer grow.
+    const qsizetype room = qMax<qsizetype>(0, MaxPacketSize + 1 - buffer.size());
+    buffer.append(chunk.left(room));
 }
 
 void CDeviceHandler::waitingTimeout()

@@ -41,6 +41,8 @@ public:
     ProtocolOption getKind() const { return kind; }
     // Clients connected now.
     int connectionCount() const { return int(connections.size()); }
+    // Bytes of the packet under reassembly.
+    qsizetype pendingBytes() const { return buffer.size(); }
 
 public slots:
     void appendDevice(QString _devEui);
@@ -53,6 +55,7 @@ private slots:
     void waitingTimeout();
 
 private:
+    void appendChunk(const QByteArray &chunk);
     quint16 port = 0;
     QStringList servedDevices;
     QList<CConnectionHandler *> connections;

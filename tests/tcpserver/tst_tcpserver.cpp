@@ -275,6 +275,19 @@ void tst_TcpServer::wireFrames_data()
     QTest::addRow("odd unit and protocol ids echoed")
         << QList<QByteArray>{hex("abcd5a5a0006f70300640001")} << hex("abcd5a5a0005f703021234")
         << QStringList{req("abcd5a5a0006f70300640001"), ans("abcd5a5a0005f703021234")};
+    {
+        // A long declared frame arriving in pieces: each REQ line shows only its first 260 bytes.
+        QByteArray frame = hex("0007000003e80103006400010000");
+        frame.append(QByteArray(1006 - frame.size(), '\x5a'));
+        const QByteArray first = frame.left(300);
+        const QString shownFirst = QString::fromLatin1(first.left(260).toHex()) + "...";
+        const QString shownFrame = QString::fromLatin1(frame.left(260).toHex()) + "...";
+        QTest::addRow("long frame logged by its start")
+            << QList<QByteArray>{first, frame.mid(300)} << hex("0007000000050103021234")
+            << QStringList{req(shownFirst.toLatin1().constData()), Incomplete2,
+                           req(shownFrame.toLatin1().constData()),
+                           ans("0007000000050103021234")};
+    }
     QTest::addRow("quantity 126: exception 3")
         << QList<QByteArray>{hex("00060000000601030064007e")} << hex("000600000003018303")
         << QStringList{req("00060000000601030064007e"), ans("000600000003018303")};

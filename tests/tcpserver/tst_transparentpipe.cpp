@@ -28,6 +28,7 @@ private slots:
     void reassembly_data();
     void reassembly();
     void noClientDropsSilently();
+    void endlessPacketStaysBounded();
     void waitingTimeout();
     void clientBytesBecomeDownlink();
     void portMoveDropsClients();
@@ -237,6 +238,22 @@ void tst_TransparentPipe::noClientDropsSilently()
 
     QVERIFY(clientsReceived("def"));
     QCOMPARE(log->count(QStringLiteral("[CDeviceHandler::")), 1);
+}
+
+void tst_TransparentPipe::endlessPacketStaysBounded()
+{
+    QVERIFY(startServer(1));
+    // A device that never sends its last chunk: what is kept stays one byte over the limit.
+    for (int i = 0; i < 100; ++i)
+        server->sendTCPData(filled(100, 'q'), TcpChunkWord::pack(1, 2, 600));
+    QCOMPARE(server->pendingBytes(), qsizetype(CDeviceHandler::MaxPacketSize + 1));
+    server->sendTCPData(filled(100, 'r'), TcpChunkWord::pack(2, 2, 600));
+    QVERIFY(log->waitForLine(QStringLiteral("ERROR: [CDeviceHandler::sendTCPData] Package size "
+                                            "from device %1 is exceeded!")
+                                 .arg(DevEui)));
+    QCOMPARE(server->pendingBytes(), qsizetype(0));
+    server->sendTCPData(Marker.data, Marker.word);
+    QVERIFY(clientsReceived(Marker.data));
 }
 
 void tst_TransparentPipe::waitingTimeout()
