@@ -12,25 +12,24 @@ CLogFile *CLogFile::self = nullptr;
 
 namespace {
 const QString Banner1 = QString(65, QLatin1Char('*'));
-const QString Banner2 = QStringLiteral("**                      New session                            **");
+const QString Banner2
+    = QStringLiteral("**                      New session                            **");
 } // namespace
 
 CLogFile::CLogFile(const QString &name_, const QString &sessionInfo_, QObject *parent)
-    : QObject(parent)
-    , sessionInfo(sessionInfo_)
-    , name(name_)
+    : QObject(parent), sessionInfo(sessionInfo_), name(name_)
 {
     qRegisterMetaType<CLogFile::ELogMessageType>("CLogFile::ELogMessageType");
     fileIndex = CSettings::readValue(SettingsKey::FilesCounter, 0).toInt();
     file.setFileName(fileNameFor(fileIndex));
-    const QIODevice::OpenMode mode = file.exists()
-                                         ? QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text
-                                         : QIODevice::ReadWrite | QIODevice::Text;
+    const QIODevice::OpenMode mode
+        = file.exists() ? QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text
+                        : QIODevice::ReadWrite | QIODevice::Text;
     if (file.open(mode)) {
         addLogMetod(Banner1, LogInfo);
-        addLogMetod(sessionInfo.isEmpty()
-                        ? Banner2
-                        : QStringLiteral("**  New session  [") + sessionInfo + QStringLiteral("] **"),
+        addLogMetod(sessionInfo.isEmpty() ? Banner2
+                                          : QStringLiteral("**  New session  [") + sessionInfo
+                                                + QStringLiteral("] **"),
                     LogInfo);
     } else {
         qDebug() << "[CLogFile] Invalid file opening!";
@@ -132,9 +131,9 @@ void CLogFile::addLogIntoFileOnly(QString logStr)
 
 void addLog(const QString &text, CLogFile::ELogMessageType type, bool alsoDebug)
 {
-    const bool invoked = QMetaObject::invokeMethod(CLogFile::instance(), "addLogMetod",
-                                                   Qt::QueuedConnection, Q_ARG(QString, text),
-                                                   Q_ARG(CLogFile::ELogMessageType, type));
+    const bool invoked
+        = QMetaObject::invokeMethod(CLogFile::instance(), "addLogMetod", Qt::QueuedConnection,
+                                    Q_ARG(QString, text), Q_ARG(CLogFile::ELogMessageType, type));
     if (!invoked)
         qDebug() << "[" << Q_FUNC_INFO << "] невозможно создать invokeMethod";
     if (alsoDebug)

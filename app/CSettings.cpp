@@ -4,9 +4,7 @@
 
 CSettings *CSettings::instance = nullptr;
 
-CSettings::CSettings(const QString &fileName)
-    : QSettings(fileName, QSettings::IniFormat)
-{}
+CSettings::CSettings(const QString &fileName) : QSettings(fileName, QSettings::IniFormat) {}
 
 CSettings::~CSettings() = default;
 

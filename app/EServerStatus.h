@@ -18,12 +18,18 @@ enum EServerStatus : int {
 inline QString serverStatusText(EServerStatus status)
 {
     switch (status) {
-    case Success: return QStringLiteral("SUCCESS");
-    case PingWaiting: return QStringLiteral("PING WAITING");
-    case InvalidPing: return QStringLiteral("INVALID PING");
-    case AuthWaiting: return QStringLiteral("AUTH WAITING");
-    case InvalidAuth: return QStringLiteral("INVALID AUTH");
-    case Disconnected: return QStringLiteral("DISCONNECTED");
+    case Success:
+        return QStringLiteral("SUCCESS");
+    case PingWaiting:
+        return QStringLiteral("PING WAITING");
+    case InvalidPing:
+        return QStringLiteral("INVALID PING");
+    case AuthWaiting:
+        return QStringLiteral("AUTH WAITING");
+    case InvalidAuth:
+        return QStringLiteral("INVALID AUTH");
+    case Disconnected:
+        return QStringLiteral("DISCONNECTED");
     }
     return QString();
 }

@@ -2,7 +2,8 @@
 
 #include <QMetaType>
 
-// The kind of a device: decoded by a template and served over Modbus-TCP, or a transparent TCP pipe.
+// The kind of a device: decoded by a template and served over Modbus-TCP, or a transparent TCP
+// pipe.
 enum ProtocolOption : int {
     ProtocolModbus = 1,
     ProtocolTCP = 2,

@@ -20,7 +20,8 @@ SApiDeviceData::SApiDeviceData(const QJsonObject &object)
     }
     const QString type = object.value(Key::type).toString();
     const QStringList parts = type.split(QLatin1Char('+'));
-    if (!parts.contains(LoRaMessageTypeNames.at(0)) && !parts.contains(LoRaMessageTypeNames.at(2))) {
+    if (!parts.contains(LoRaMessageTypeNames.at(0))
+        && !parts.contains(LoRaMessageTypeNames.at(2))) {
         qDebug().noquote() << QStringLiteral("[SApiDeviceData] Not UPLINK message: ") + type;
         return;
     }

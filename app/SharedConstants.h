@@ -54,14 +54,18 @@ inline const QString get_device_appdata_req = QStringLiteral("get_device_appdata
 inline const QString get_device_appdata_resp = QStringLiteral("get_device_appdata_resp");
 inline const QString get_data_req = QStringLiteral("get_data_req");
 inline const QString get_data_resp = QStringLiteral("get_data_resp");
-inline const QString get_device_downlink_queue_req = QStringLiteral("get_device_downlink_queue_req");
-inline const QString get_device_downlink_queue_resp = QStringLiteral("get_device_downlink_queue_resp");
+inline const QString get_device_downlink_queue_req
+    = QStringLiteral("get_device_downlink_queue_req");
+inline const QString get_device_downlink_queue_resp
+    = QStringLiteral("get_device_downlink_queue_resp");
 inline const QString get_devices_req = QStringLiteral("get_devices_req");
 inline const QString get_devices_resp = QStringLiteral("get_devices_resp");
 inline const QString get_users_req = QStringLiteral("get_users_req");
 inline const QString get_users_resp = QStringLiteral("get_users_resp");
-inline const QString manage_device_downlink_queue_req = QStringLiteral("manage_device_downlink_queue_req");
-inline const QString manage_device_downlink_queue_resp = QStringLiteral("manage_device_downlink_queue_resp");
+inline const QString manage_device_downlink_queue_req
+    = QStringLiteral("manage_device_downlink_queue_req");
+inline const QString manage_device_downlink_queue_resp
+    = QStringLiteral("manage_device_downlink_queue_resp");
 inline const QString rx = QStringLiteral("rx");
 inline const QString send_data_req = QStringLiteral("send_data_req");
 inline const QString send_data_resp = QStringLiteral("send_data_resp");
@@ -268,31 +272,31 @@ inline const QString dalete = QStringLiteral("dalete");
 
 // LoRaWAN frame types; the index is part of the interface (0 and 2 are the uplinks).
 inline const QStringList LoRaMessageTypeNames = {
-    QStringLiteral("UNCONF_UP"), // 0
-    QStringLiteral("UNCONF_DOWN"), // 1
-    QStringLiteral("CONF_UP"), // 2
-    QStringLiteral("CONF_DOWN"), // 3
-    QStringLiteral("JOIN_REQ"), // 4
-    QStringLiteral("JOIN_ACC"), // 5
-    QStringLiteral("MAC_LINKCHECK_REQ"), // 6
-    QStringLiteral("MAC_LINKCHECK_ANS"), // 7
-    QStringLiteral("MAC_LINKADR_REQ"), // 8
-    QStringLiteral("MAC_LINKADR_ANS"), // 9
-    QStringLiteral("MAC_DUTYCYCLE_REQ"), // 10
-    QStringLiteral("MAC_DUTYCYCLE_ANS"), // 11
+    QStringLiteral("UNCONF_UP"),            // 0
+    QStringLiteral("UNCONF_DOWN"),          // 1
+    QStringLiteral("CONF_UP"),              // 2
+    QStringLiteral("CONF_DOWN"),            // 3
+    QStringLiteral("JOIN_REQ"),             // 4
+    QStringLiteral("JOIN_ACC"),             // 5
+    QStringLiteral("MAC_LINKCHECK_REQ"),    // 6
+    QStringLiteral("MAC_LINKCHECK_ANS"),    // 7
+    QStringLiteral("MAC_LINKADR_REQ"),      // 8
+    QStringLiteral("MAC_LINKADR_ANS"),      // 9
+    QStringLiteral("MAC_DUTYCYCLE_REQ"),    // 10
+    QStringLiteral("MAC_DUTYCYCLE_ANS"),    // 11
     QStringLiteral("MAC_RXPARAMSETUP_REQ"), // 12
     QStringLiteral("MAC_RXPARAMSETUP_ANS"), // 13
-    QStringLiteral("MAC_DEVSTATUS_REQ"), // 14
-    QStringLiteral("MAC_DEVSTATUS_ANS"), // 15
-    QStringLiteral("MAC_NEWCHAN_REQ"), // 16
-    QStringLiteral("MAC_NEWCHAN_ANS"), // 17
-    QStringLiteral("MAC_RXTIMING_REQ"), // 18
-    QStringLiteral("MAC_RXTIMING_ANS"), // 19
-    QStringLiteral("MAC_TXPARAM_REQ"), // 20
-    QStringLiteral("MAC_TXPARAM_ANS"), // 21
-    QStringLiteral("MAC_DLCHAN_REQ"), // 22
-    QStringLiteral("MAC_DLCHAN_ANS"), // 23
-    QStringLiteral("MAC_PROPRIETARY"), // 24
+    QStringLiteral("MAC_DEVSTATUS_REQ"),    // 14
+    QStringLiteral("MAC_DEVSTATUS_ANS"),    // 15
+    QStringLiteral("MAC_NEWCHAN_REQ"),      // 16
+    QStringLiteral("MAC_NEWCHAN_ANS"),      // 17
+    QStringLiteral("MAC_RXTIMING_REQ"),     // 18
+    QStringLiteral("MAC_RXTIMING_ANS"),     // 19
+    QStringLiteral("MAC_TXPARAM_REQ"),      // 20
+    QStringLiteral("MAC_TXPARAM_ANS"),      // 21
+    QStringLiteral("MAC_DLCHAN_REQ"),       // 22
+    QStringLiteral("MAC_DLCHAN_ANS"),       // 23
+    QStringLiteral("MAC_PROPRIETARY"),      // 24
 };
 
 } // namespace Vocabulary
@@ -302,7 +306,8 @@ inline const QString AppVersion = QStringLiteral("1.1.0");
 inline const QString AppReleaseCandidate = QString();
 inline QString windowTitle()
 {
-    const QString rc = AppReleaseCandidate.isEmpty() ? QString() : QStringLiteral("rc") + AppReleaseCandidate;
+    const QString rc
+        = AppReleaseCandidate.isEmpty() ? QString() : QStringLiteral("rc") + AppReleaseCandidate;
     return QStringLiteral("LoRa Brindle %1%2").arg(AppVersion, rc);
 }
 
@@ -356,5 +361,5 @@ inline const QString UInteger = QStringLiteral("uinteger");
 inline const QString Boolean = QStringLiteral("boolean");
 inline const QString Text = QStringLiteral("text");
 } // namespace DataType
-inline const QStringList DataTypeNames = {DataType::Integer, DataType::UInteger, DataType::Boolean,
-                                          DataType::Text};
+inline const QStringList DataTypeNames
+    = {DataType::Integer, DataType::UInteger, DataType::Boolean, DataType::Text};

@@ -10,7 +10,8 @@ namespace {
 // Placeholder and colour text, in substitution order.
 const QList<QPair<QString, QString>> &paletteTable()
 {
-#define GATEWAY_PALETTE_ENTRY(id, value) {QStringLiteral(#id), QColor(QStringLiteral(value)).name()},
+#define GATEWAY_PALETTE_ENTRY(id, value)                                                           \
+    {QStringLiteral(#id), QColor(QStringLiteral(value)).name()},
     static const QList<QPair<QString, QString>> table = {GATEWAY_PALETTE(GATEWAY_PALETTE_ENTRY)};
 #undef GATEWAY_PALETTE_ENTRY
     return table;

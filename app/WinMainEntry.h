@@ -38,6 +38,9 @@ inline int run(int (*startUp)(int, char **))
 
 } // namespace WinMainEntry
 
-#define GATEWAY_WINMAIN_ENTRY(startUp)                                                            \
-    int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return WinMainEntry::run(startUp); }
+#define GATEWAY_WINMAIN_ENTRY(startUp)                                                             \
+    int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)                                           \
+    {                                                                                              \
+        return WinMainEntry::run(startUp);                                                         \
+    }
 #endif

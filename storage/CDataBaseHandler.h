@@ -8,9 +8,9 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
-#include <tuple>
 #include <QString>
 #include <QStringList>
+#include <tuple>
 
 // Owner of the SQLite database "server.db": devices of both kinds, their register descriptions
 // and the last value of every register. Lives on a thread of its own; only saveRegisterData runs

@@ -90,8 +90,7 @@ bool CConnectionHandler::sendAnswer(const QByteArray &answer)
     // Never waits: Qt keeps what the client has not taken yet.
     write(answer);
     flush();
-    addLog(QStringLiteral("INFO: [CConnectionHandler] ANS: < %1 >")
-               .arg(hexText(answer)));
+    addLog(QStringLiteral("INFO: [CConnectionHandler] ANS: < %1 >").arg(hexText(answer)));
     const qint64 unsent = bytesToWrite();
     if (unsent <= MaxUnsentBytes)
         return true;

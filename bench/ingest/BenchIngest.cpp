@@ -4,9 +4,9 @@
 
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
-#include "StorageThread.h"
 #include "CLogFile.h"
 #include "CSettings.h"
+#include "StorageThread.h"
 #include "TemplateDecoder.h"
 
 #include <QCoreApplication>

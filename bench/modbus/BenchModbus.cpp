@@ -3,11 +3,11 @@
 // driven by the same libmodbus client load.
 
 #include "CDataBaseHandler.h"
-#include "StorageThread.h"
 #include "CDeviceHandler.h"
 #include "CLogFile.h"
 #include "CSettings.h"
 #include "SharedConstants.h"
+#include "StorageThread.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,9 +2,9 @@
 // beside the same statements issued straight through one QSqlQuery loop.
 
 #include "CDataBaseHandler.h"
-#include "StorageThread.h"
 #include "CLogFile.h"
 #include "CSettings.h"
+#include "StorageThread.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -85,8 +85,8 @@ void TestLogFile::entryFormat()
     QCOMPARE(lines.size(), 4); // the file begins with an empty line
     QVERIFY(lines[0].isEmpty());
     QVERIFY(lines[1].endsWith("]" + QByteArray(65, '*')));
-    QVERIFY(lines[2].endsWith(
-        "]**                      New session                            **"));
+    QVERIFY(
+        lines[2].endsWith("]**                      New session                            **"));
     const QRegularExpression stamp(
         QStringLiteral("^\\[\\d\\d-[A-Z][a-z]{2}-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]hello$"));
     QVERIFY2(stamp.match(QString::fromUtf8(lines[3])).hasMatch(), lines[3].constData());
@@ -104,7 +104,8 @@ void TestLogFile::sizeLimitIsInclusive()
     CSettings::writeValue(QStringLiteral("max_files_counter"), 3);
     CLogFile log(QStringLiteral("history"), QString());
 
-    CSettings::writeValue(QStringLiteral("file_max_size"), QFileInfo(QStringLiteral("history.log")).size());
+    CSettings::writeValue(QStringLiteral("file_max_size"),
+                          QFileInfo(QStringLiteral("history.log")).size());
     log.addLogMetod(QStringLiteral("at the limit"));
     QVERIFY(read(QStringLiteral("history.log")).endsWith("]at the limit"));
     QVERIFY(!QFile::exists(QStringLiteral("history(1).log")));

@@ -29,7 +29,8 @@ void TestStartup::writesLogBannerAndLeavesSettingsAlone()
     gateway.start(QStringLiteral(GATEWAY_EXECUTABLE), {});
     QVERIFY2(gateway.waitForStarted(10000), qPrintable(gateway.errorString()));
 
-    QTRY_VERIFY_WITH_TIMEOUT(dir.readFile(QStringLiteral("history.log")).contains("New session"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(dir.readFile(QStringLiteral("history.log")).contains("New session"),
+                             30000);
     const QByteArray log = dir.readFile(QStringLiteral("history.log"));
     QVERIFY(log.startsWith("\n["));
     QVERIFY(log.contains("]" + QByteArray(65, '*') + "\n["));

@@ -1,10 +1,10 @@
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
-#include "StorageThread.h"
 #include "CServerHandler.h"
 #include "FakeNetworkServer.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
+#include "StorageThread.h"
 #include "TempWorkDir.h"
 
 #include <QJsonArray>

@@ -1,9 +1,9 @@
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
-#include "StorageThread.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
 #include "SideConnection.h"
+#include "StorageThread.h"
 #include "TempWorkDir.h"
 #include "TemplateDecoder.h"
 

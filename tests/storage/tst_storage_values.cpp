@@ -1,7 +1,7 @@
 #include "CDataBaseHandler.h"
-#include "StorageThread.h"
 #include "LogCapture.h"
 #include "SideConnection.h"
+#include "StorageThread.h"
 #include "TempWorkDir.h"
 
 #include <QDateTime>

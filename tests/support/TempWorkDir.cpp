@@ -4,8 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-TempWorkDir::TempWorkDir()
-    : previous(QDir::currentPath())
+TempWorkDir::TempWorkDir() : previous(QDir::currentPath())
 {
     valid = dir.isValid() && QDir::setCurrent(dir.path());
 }

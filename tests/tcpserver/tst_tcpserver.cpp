@@ -1,10 +1,10 @@
 #include "CConnectionHandler.h"
 #include "CDataBaseHandler.h"
-#include "StorageThread.h"
 #include "CDeviceHandler.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
 #include "SideConnection.h"
+#include "StorageThread.h"
 #include "TempWorkDir.h"
 
 #include <QTcpServer>
@@ -285,8 +285,7 @@ void tst_TcpServer::wireFrames_data()
         QTest::addRow("long frame logged by its start")
             << QList<QByteArray>{first, frame.mid(300)} << hex("0007000000050103021234")
             << QStringList{req(shownFirst.toLatin1().constData()), Incomplete2,
-                           req(shownFrame.toLatin1().constData()),
-                           ans("0007000000050103021234")};
+                           req(shownFrame.toLatin1().constData()), ans("0007000000050103021234")};
     }
     QTest::addRow("quantity 126: exception 3")
         << QList<QByteArray>{hex("00060000000601030064007e")} << hex("000600000003018303")

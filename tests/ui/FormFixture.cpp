@@ -1,9 +1,9 @@
 #include "FormFixture.h"
 
 #include "CDataBaseHandler.h"
-#include "StorageThread.h"
 #include "CLogFile.h"
 #include "SApiDeviceData.h"
+#include "StorageThread.h"
 
 #include <QDir>
 #include <QFile>
