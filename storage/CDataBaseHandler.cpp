@@ -218,12 +218,8 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &dev
                    .arg(int(protocol)));
         return false;
     }
-    if (!db.transaction()) {
-        addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Transaction is not "
-                              "started! Error_text[%1]")
-                   .arg(db.lastError().text()));
+    if (!beginTransaction("registerNewDevice"))
         return false;
-    }
 
     const QString &table = deviceTableFor(protocol);
     QSqlQuery query(db);
@@ -233,15 +229,7 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &dev
                 && selectDeviceId(query, table, devInfo.devEui, deviceId)
                 && (protocol != ProtocolModbus || insertDeviceRegisters(query, deviceId, devInfo));
     query.finish();
-    if (done && !db.commit()) {
-        addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Transaction is not "
-                              "committed! Error_text[%1]")
-                   .arg(db.lastError().text()));
-        done = false;
-    }
-    if (!done)
-        db.rollback();
-    return done;
+    return endTransaction(done, "registerNewDevice");
 }
 
 bool CDataBaseHandler::checkNewDevice(QSqlQuery &query, const QString &table, const QString &devEui)
@@ -368,12 +356,8 @@ bool CDataBaseHandler::deleteDevice(quint32 deviceId, ProtocolOption protocol)
     const QString statement = QStringLiteral("DELETE FROM %1 WHERE %2=:%2;");
     const QString &deviceCol = devCol(DB::DeviceCol::Device);
     // The device row and its register rows go together or not at all.
-    if (!db.transaction()) {
-        addLog(QStringLiteral("ERROR: [CDataBaseHandler::deleteDevice] Transaction is not "
-                              "started! Error_text[%1]")
-                   .arg(db.lastError().text()));
+    if (!beginTransaction("deleteDevice"))
         return false;
-    }
     QSqlQuery query(db);
     query.prepare(DB::fillTemplate(statement, {deviceTableFor(protocol), deviceCol}));
     query.bindValue(placeholder(deviceCol), deviceId);
@@ -388,15 +372,7 @@ bool CDataBaseHandler::deleteDevice(quint32 deviceId, ProtocolOption protocol)
         if (!done)
             addLog(QStringLiteral("[CDataBaseHandler::deleteDevice] Invalid SQL request [2]"));
     }
-    if (done && !db.commit()) {
-        addLog(QStringLiteral("ERROR: [CDataBaseHandler::deleteDevice] Transaction is not "
-                              "committed! Error_text[%1]")
-                   .arg(db.lastError().text()));
-        done = false;
-    }
-    if (!done)
-        db.rollback();
-    return done;
+    return endTransaction(done, "deleteDevice");
 }
 
 QSqlQuery CDataBaseHandler::getDevices(QString searchText, ProtocolOption protocol)
@@ -687,12 +663,8 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     query.finish();
 
     // One uplink is one transaction: all of its registers become new together.
-    if (!db.transaction()) {
-        addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Transaction is not "
-                              "started! Error_text[%1]")
-                   .arg(db.lastError().text()));
+    if (!beginTransaction("saveRegisterData"))
         return;
-    }
     const QString &valueCol = dataCol(Index::Value);
     const QString &fullValueCol = dataCol(Index::FullValue);
     const QString &timeCol = dataCol(Index::Time);
@@ -717,10 +689,28 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
         }
     }
     query.finish();
-    if (!db.commit()) {
-        addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Transaction is not "
-                              "committed! Error_text[%1]")
-                   .arg(db.lastError().text()));
-        db.rollback();
+    endTransaction(true, "saveRegisterData");
+}
+
+bool CDataBaseHandler::beginTransaction(const char *method)
+{
+    if (db.transaction())
+        return true;
+    addLog(
+        QStringLiteral("ERROR: [CDataBaseHandler::%1] Transaction is not started! Error_text[%2]")
+            .arg(QLatin1String(method), db.lastError().text()));
+    return false;
+}
+
+bool CDataBaseHandler::endTransaction(bool done, const char *method)
+{
+    if (done && !db.commit()) {
+        addLog(QStringLiteral("ERROR: [CDataBaseHandler::%1] Transaction is not committed! "
+                              "Error_text[%2]")
+                   .arg(QLatin1String(method), db.lastError().text()));
+        done = false;
     }
+    if (!done)
+        db.rollback();
+    return done;
 }

@@ -61,6 +61,10 @@ private:
                         quint32 &deviceId);
     bool insertDeviceRegisters(QSqlQuery &query, quint32 deviceId,
                                const DB::SDeviceRegMapDescription &devInfo);
+    // One operation's transaction: begun, then committed when it succeeded and rolled back
+    // otherwise (or when the commit fails); failures are logged with the operation's name.
+    bool beginTransaction(const char *method);
+    bool endTransaction(bool done, const char *method);
 
     QSqlDatabase db;
     QMutex mutex;
