@@ -110,3 +110,13 @@ void ModbusClient::runOnThread(const std::function<void()> &job)
     loop.exec();
     thread->wait();
 }
+
+QList<quint16> ModbusClient::readHoldingAside(quint16 port, int address, int count)
+{
+    return runAside([=] {
+        ModbusClient client(QStringLiteral("127.0.0.1"), port);
+        if (!client.connectToServer())
+            return QList<quint16>();
+        return client.readHoldingRegisters(address, count).value_or(QList<quint16>());
+    });
+}

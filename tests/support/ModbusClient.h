@@ -57,6 +57,10 @@ public:
         }
     }
 
+    // Holding registers of a server on 127.0.0.1, read by a client of its own beside the
+    // calling thread's event loop; empty when the read fails.
+    static QList<quint16> readHoldingAside(quint16 port, int address, int count);
+
 private:
     static void runOnThread(const std::function<void()> &job);
     bool check(int rc);

@@ -48,15 +48,6 @@ QJsonArray fullList()
             serverDevice(D7, QStringLiteral("Pipe 7"), PipeAppEui)};
 }
 
-QList<quint16> readRegisters(quint16 port, int address, int count)
-{
-    return ModbusClient::runAside([=] {
-        ModbusClient client(QStringLiteral("127.0.0.1"), port);
-        if (!client.connectToServer())
-            return QList<quint16>();
-        return client.readHoldingRegisters(address, count).value_or(QList<quint16>());
-    });
-}
 } // namespace
 
 // The add-device form against a fake network server, real storage and the real registry.
@@ -460,7 +451,7 @@ void TestAddNewDeviceForm::addModbusDevice()
                  .value(QStringLiteral("devEui"))
                  .toString(),
              D1);
-    QTRY_COMPARE_WITH_TIMEOUT(readRegisters(modbusPort, 100, 3),
+    QTRY_COMPARE_WITH_TIMEOUT(ModbusClient::readHoldingAside(modbusPort, 100, 3),
                               QList<quint16>({0xFFBA, 26, 0xFFFE}), 10000);
 }
 
@@ -481,8 +472,9 @@ void TestAddNewDeviceForm::secondModbusDeviceJoinsThePort()
     QVERIFY(device);
     QCOMPARE(device->port, int(modbusPort));
     QCOMPARE(registerRows(device->id).size(), 3);
-    QCOMPARE(readRegisters(modbusPort, 200, 3), QList<quint16>({0, 0, 0}));
-    QCOMPARE(readRegisters(modbusPort, 100, 3), QList<quint16>({0xFFBA, 26, 0xFFFE}));
+    QCOMPARE(ModbusClient::readHoldingAside(modbusPort, 200, 3), QList<quint16>({0, 0, 0}));
+    QCOMPARE(ModbusClient::readHoldingAside(modbusPort, 100, 3),
+             QList<quint16>({0xFFBA, 26, 0xFFFE}));
 }
 
 void TestAddNewDeviceForm::addTcpDevice()

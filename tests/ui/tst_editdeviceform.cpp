@@ -26,15 +26,6 @@ const QString SuccessLine = QStringLiteral(
     "INFO: [CEditDeviceForm::updateDeviceSlot] device's register update successfully");
 const QString ErrorPrefix = QStringLiteral("ERROR: [CEditDeviceForm::updateDeviceSlot] ");
 
-QList<quint16> readRegisters(quint16 port, int address, int count)
-{
-    return ModbusClient::runAside([=] {
-        ModbusClient client(QStringLiteral("127.0.0.1"), port);
-        if (!client.connectToServer())
-            return QList<quint16>();
-        return client.readHoldingRegisters(address, count).value_or(QList<quint16>());
-    });
-}
 } // namespace
 
 // The edit-device form over real storage and the real registry with its TCP servers.
@@ -256,7 +247,7 @@ void TestEditDeviceForm::modbusScalingIsStoredAndUsed()
         QJsonDocument::fromJson(uplinkJson(ModbusEui, QStringLiteral("01000AFFFE"), -70)).object());
     QVERIFY(uplink.valid);
     CAllDeviceHandler::getInstance()->newPacketReceivedSlot(uplink);
-    QTRY_COMPARE_WITH_TIMEOUT(readRegisters(quint16(modbus.port), 10, 3),
+    QTRY_COMPARE_WITH_TIMEOUT(ModbusClient::readHoldingAside(quint16(modbus.port), 10, 3),
                               QList<quint16>({0xFFBA, 26, 0xFFFE}), 10000);
 
     // Unchanged registers are written again and reported as a success.
