@@ -2,6 +2,7 @@
 #include "LogCapture.h"
 #include "SideConnection.h"
 #include "TempWorkDir.h"
+#include "TestRegister.h"
 
 #include <QSqlQueryModel>
 #include <QSqlRecord>
@@ -52,17 +53,6 @@ private:
 
 namespace {
 
-DB::SRegisterDescription reg(quint32 offset, quint32 bitSize = 16)
-{
-    DB::SRegisterDescription r;
-    r.name = QStringLiteral("reg%1").arg(offset);
-    r.source = DB::SourceDevice;
-    r.regOffset = offset;
-    r.bitSize = bitSize;
-    r.dataType = QStringLiteral("uinteger");
-    return r;
-}
-
 DB::SDeviceRegMapDescription device(const QString &devEui, const QString &name = QString(),
                                     int startAddr = 100, const QList<quint32> &offsets = {},
                                     int port = 5020)
@@ -73,7 +63,7 @@ DB::SDeviceRegMapDescription device(const QString &devEui, const QString &name =
     d.name = name.isEmpty() ? QStringLiteral("dev ") + devEui : name;
     d.startAddr = startAddr;
     for (quint32 offset : offsets)
-        d.registers.append(reg(offset));
+        d.registers.append(testRegister(offset));
     d.port = port;
     return d;
 }
@@ -187,7 +177,7 @@ void tst_StorageDevices::storedColumns()
 {
     DB::SDeviceRegMapDescription d = device(QStringLiteral("AB01"), QStringLiteral("Meter"), 40);
     d.port = 5021;
-    DB::SRegisterDescription r = reg(3, 32);
+    DB::SRegisterDescription r = testRegister(3, 32);
     r.name = QStringLiteral("energy");
     r.source = DB::SourceServer;
     r.dataType = QStringLiteral("integer");

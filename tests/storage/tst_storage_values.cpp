@@ -3,6 +3,7 @@
 #include "SideConnection.h"
 #include "StorageThread.h"
 #include "TempWorkDir.h"
+#include "TestRegister.h"
 
 #include <QDateTime>
 #include <QThread>
@@ -47,17 +48,6 @@ private:
 };
 
 namespace {
-
-DB::SRegisterDescription reg(quint32 offset, quint32 bitSize = 16)
-{
-    DB::SRegisterDescription r;
-    r.name = QStringLiteral("reg%1").arg(offset);
-    r.source = DB::SourceDevice;
-    r.regOffset = offset;
-    r.bitSize = bitSize;
-    r.dataType = QStringLiteral("uinteger");
-    return r;
-}
 
 DB::SDbDeviceRegDataSet uplink(const QString &devEui, int startAddr,
                                const QList<DB::SDbRegValue> &values)
@@ -108,16 +98,16 @@ void tst_StorageValues::initTestCase()
     QVERIFY(side->isOpen());
 
     // Register image fixture: ports 5020 and 5021.
-    DB::SRegisterDescription scaled = reg(0, 32);
+    DB::SRegisterDescription scaled = testRegister(0, 32);
     scaled.extraValue = -2.5;
     scaled.multiplier = 0.1;
     scaled.units = QStringLiteral("°C");
-    addDevice(
-        QStringLiteral("A0000001"), 5020, 10,
-        {scaled, reg(10, 64), reg(20), reg(21, 8), reg(30), reg(40, 32), reg(65525), reg(65526)});
-    addDevice(QStringLiteral("B0000001"), 5020, 0, {reg(0), reg(40)});
-    addDevice(QStringLiteral("C0000001"), 5021, 10, {reg(0)});
-    addDevice(QStringLiteral("F0000001"), 5022, 0, {reg(0)}, ProtocolTCP);
+    addDevice(QStringLiteral("A0000001"), 5020, 10,
+              {scaled, testRegister(10, 64), testRegister(20), testRegister(21, 8),
+               testRegister(30), testRegister(40, 32), testRegister(65525), testRegister(65526)});
+    addDevice(QStringLiteral("B0000001"), 5020, 0, {testRegister(0), testRegister(40)});
+    addDevice(QStringLiteral("C0000001"), 5021, 10, {testRegister(0)});
+    addDevice(QStringLiteral("F0000001"), 5022, 0, {testRegister(0)}, ProtocolTCP);
     save(uplink(QStringLiteral("A0000001"), 10,
                 {{"0001", "000100FF", 0},
                  {"00FF", "", 1},
@@ -206,7 +196,8 @@ void tst_StorageValues::registerImage()
 
 void tst_StorageValues::saveWritesLastValues()
 {
-    addDevice(QStringLiteral("D0000001"), 5030, 0, {reg(0), reg(1, 32), reg(3)});
+    addDevice(QStringLiteral("D0000001"), 5030, 0,
+              {testRegister(0), testRegister(1, 32), testRegister(3)});
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
     save(uplink(QStringLiteral("D0000001"), 0,
                 {{"0001", "0001", 0},
@@ -279,7 +270,8 @@ void tst_StorageValues::saveRejected()
 // A register whose update fails is logged and left; the others of the uplink are saved.
 void tst_StorageValues::saveGoesOnAfterFailingRegister()
 {
-    addDevice(QStringLiteral("G0000001"), 5040, 0, {reg(0), reg(1), reg(2)});
+    addDevice(QStringLiteral("G0000001"), 5040, 0,
+              {testRegister(0), testRegister(1), testRegister(2)});
     const QString id
         = side->scalar(QStringLiteral("SELECT device FROM devices WHERE dev_eui='G0000001';"))
               .toString();
@@ -303,7 +295,8 @@ void tst_StorageValues::saveGoesOnAfterFailingRegister()
 // An uplink whose transaction is rolled back at its last register keeps all the old values.
 void tst_StorageValues::abortedUplinkKeepsOldValues()
 {
-    addDevice(QStringLiteral("H0000001"), 5050, 0, {reg(0), reg(1), reg(2)});
+    addDevice(QStringLiteral("H0000001"), 5050, 0,
+              {testRegister(0), testRegister(1), testRegister(2)});
     save(uplink(QStringLiteral("H0000001"), 0,
                 {{"0001", "0001", 0}, {"0001", "0001", 1}, {"0001", "0001", 2}}));
     QVERIFY(side->exec(QStringLiteral("CREATE TRIGGER fail BEFORE UPDATE ON dev_data WHEN "
@@ -412,7 +405,7 @@ void tst_StorageValues::repeatedReadFollowsEveryChange()
         const DB::RegisterImage image = storage->getRegisterData(5040, 0, 2, &ok);
         return ok ? image.value(0) * 0x10000u + image.value(1) : 0xDEADu;
     };
-    addDevice(QStringLiteral("E0000001"), 5040, 0, {reg(0), reg(1)});
+    addDevice(QStringLiteral("E0000001"), 5040, 0, {testRegister(0), testRegister(1)});
     QCOMPARE(read(), 0u);
     save(uplink(QStringLiteral("E0000001"), 0, {{"0011", "0011", 0}, {"0022", "0022", 1}}));
     QCOMPARE(read(), 0x00110022u);
@@ -420,7 +413,7 @@ void tst_StorageValues::repeatedReadFollowsEveryChange()
     QCOMPARE(read(), 0x00110033u);
 
     // A second device on the port at the same address: its never-saved row is read last.
-    addDevice(QStringLiteral("E0000002"), 5040, 1, {reg(0)});
+    addDevice(QStringLiteral("E0000002"), 5040, 1, {testRegister(0)});
     QCOMPARE(read(), 0x00110000u);
     const quint32 second
         = side->scalar(QStringLiteral("SELECT device FROM devices WHERE dev_eui='E0000002';"))

@@ -6,6 +6,7 @@
 #include "SideConnection.h"
 #include "StorageThread.h"
 #include "TempWorkDir.h"
+#include "TestRegister.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -81,17 +82,6 @@ quint16 freePort()
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
-DB::SRegisterDescription reg(quint32 offset, quint32 bitSize)
-{
-    DB::SRegisterDescription r;
-    r.name = QStringLiteral("reg%1").arg(offset);
-    r.source = DB::SourceDevice;
-    r.regOffset = offset;
-    r.bitSize = bitSize;
-    r.dataType = QStringLiteral("uinteger");
-    return r;
-}
-
 QByteArray hex(const char *text)
 {
     return QByteArray::fromHex(text);
@@ -139,10 +129,10 @@ void tst_TcpServer::initTestCase()
     sharedPort = freePort();
     QVERIFY(mainPort && sharedPort && mainPort != sharedPort);
     addDevice(QStringLiteral("A0000001"), mainPort, 100,
-              {reg(0, 16), reg(1, 32), reg(3, 64), reg(7, 16)});
-    addDevice(QStringLiteral("B0000001"), mainPort, 200, {reg(0, 16)});
-    addDevice(QStringLiteral("C0000001"), sharedPort, 0, {reg(0, 16)});
-    addDevice(QStringLiteral("D0000001"), sharedPort, 10, {reg(0, 16)});
+              {testRegister(0, 16), testRegister(1, 32), testRegister(3, 64), testRegister(7, 16)});
+    addDevice(QStringLiteral("B0000001"), mainPort, 200, {testRegister(0, 16)});
+    addDevice(QStringLiteral("C0000001"), sharedPort, 0, {testRegister(0, 16)});
+    addDevice(QStringLiteral("D0000001"), sharedPort, 10, {testRegister(0, 16)});
     // Register 107 is never saved.
     save(QStringLiteral("A0000001"), 100,
          {{"1234", "1234", 0},
