@@ -7,6 +7,9 @@
 #include <QDebug>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QThread>
+
+#include <utility>
 
 CLogFile *CLogFile::self = nullptr;
 
@@ -25,7 +28,7 @@ CLogFile::CLogFile(const QString &name_, const QString &sessionInfo_, QObject *p
     const QIODevice::OpenMode mode
         = file.exists() ? QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text
                         : QIODevice::ReadWrite | QIODevice::Text;
-    if (file.open(mode)) {
+    if (openFile(mode)) {
         addLogMetod(Banner1, LogInfo);
         addLogMetod(sessionInfo.isEmpty() ? Banner2
                                           : QStringLiteral("**  New session  [") + sessionInfo
@@ -63,17 +66,59 @@ QString CLogFile::fileNameFor(int index) const
                       : FileNames::NumberedLogPattern.arg(name).arg(index);
 }
 
-QString CLogFile::buildEntry(const QString &logStr) const
+bool CLogFile::openFile(QIODevice::OpenMode mode)
 {
-    return QStringLiteral("\n[") + QDateTime::currentDateTime().toString(DateFormat::LogStamp)
-           + QStringLiteral("]") + logStr;
+    const bool opened = file.open(mode);
+    fileBytes = opened ? file.size() : 0;
+    return opened;
+}
+
+QString CLogFile::stampAt(qint64 now)
+{
+    static const bool endsInMillis = DateFormat::LogStamp.endsWith(QLatin1String("zzz"));
+    if (!endsInMillis)
+        return QDateTime::fromMSecsSinceEpoch(now).toString(DateFormat::LogStamp);
+    const qint64 second = now >= 0 ? now / 1000 : (now - 999) / 1000;
+    if (second != stampSecond) {
+        stampHead = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(DateFormat::LogStamp);
+        stampHead.chop(3);
+        stampSecond = second;
+    }
+    const int millis = int(now - second * 1000);
+    QString stamp;
+    stamp.reserve(stampHead.size() + 3);
+    stamp.append(stampHead);
+    stamp.append(QLatin1Char(char('0' + millis / 100)));
+    stamp.append(QLatin1Char(char('0' + millis / 10 % 10)));
+    stamp.append(QLatin1Char(char('0' + millis % 10)));
+    return stamp;
+}
+
+QString CLogFile::buildEntry(const QString &logStr)
+{
+    const QString stamp = stampAt(QDateTime::currentMSecsSinceEpoch());
+    QString entry;
+    entry.reserve(stamp.size() + logStr.size() + 3);
+    entry.append(QStringLiteral("\n["));
+    entry.append(stamp);
+    entry.append(QLatin1Char(']'));
+    entry.append(logStr);
+    return entry;
 }
 
 void CLogFile::writeEntry(const QString &entry)
 {
     if (file.isOpen()) {
-        file.write(entry.toUtf8());
+        const QByteArray bytes = entry.toUtf8();
+        qint64 written = file.write(bytes);
         file.flush();
+#ifdef Q_OS_WIN
+        // Text mode writes every line feed as two bytes there.
+        if (written > 0 && file.openMode().testFlag(QIODevice::Text))
+            written += bytes.count('\n');
+#endif
+        if (written > 0)
+            fileBytes += written;
     } else {
         qDebug() << "[CLogFile::addLogMetod] File is closed!";
     }
@@ -85,7 +130,7 @@ void CLogFile::addLogMetod(QString logStr, CLogFile::ELogMessageType type)
         return;
     QMutexLocker locker(&mutex);
     QString entry = buildEntry(logStr);
-    if (file.size() > CSettings::readValue(SettingsKey::FileMaxSize, 1000000).toInt())
+    if (fileBytes > CSettings::readValue(SettingsKey::FileMaxSize, 1000000).toInt())
         rotate();
     writeEntry(entry);
     entry.remove(QLatin1Char('\n'));
@@ -108,7 +153,7 @@ void CLogFile::rotate()
     CSettings::writeValue(SettingsKey::FilesCounter, fileIndex);
     file.setFileName(fileNameFor(fileIndex));
     // A numbered file left from a larger file count is emptied, so no stale lines stay in it.
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text))
+    if (!openFile(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text))
         qDebug() << "[CLogFile] Invalid new file opening!";
 }
 
@@ -116,12 +161,12 @@ void CLogFile::addLogIntoFileOnly(QString logStr)
 {
     QMutexLocker locker(&mutex);
     const QString entry = buildEntry(logStr);
-    if (file.size() > 65535) {
+    if (fileBytes > 65535) {
         ++fileIndex;
         CSettings::writeValue(SettingsKey::FilesCounter, fileIndex);
         file.close();
         file.setFileName(fileNameFor(fileIndex));
-        if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text)) {
+        if (!openFile(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text)) {
             qDebug() << "[CLogFile] Invalid new file opening!";
             return;
         }
@@ -129,12 +174,45 @@ void CLogFile::addLogIntoFileOnly(QString logStr)
     writeEntry(entry);
 }
 
+bool CLogFile::isEnabled()
+{
+    const CLogFile *log = self;
+    if (!log || QThread::currentThread() != log->thread())
+        return true;
+    return CSettings::readValue(SettingsKey::UseLog, true).toBool();
+}
+
+bool CLogFile::post(const QString &text, ELogMessageType type)
+{
+    CLogFile *log = self;
+    if (!log)
+        return false;
+    // addLogMetod would drop it anyway; in the log's own thread the setting can be read here.
+    if (QThread::currentThread() == log->thread()
+        && !CSettings::readValue(SettingsKey::UseLog, true).toBool())
+        return true;
+    QMutexLocker locker(&log->pendingMutex);
+    log->pending.append({text, type});
+    if (log->pending.size() > 1)
+        return true; // the queued call already on its way writes this line too
+    locker.unlock();
+    return QMetaObject::invokeMethod(log, &CLogFile::writePending, Qt::QueuedConnection);
+}
+
+void CLogFile::writePending()
+{
+    QList<SPendingLine> lines;
+    {
+        QMutexLocker locker(&pendingMutex);
+        lines.swap(pending);
+    }
+    for (const SPendingLine &line : std::as_const(lines))
+        addLogMetod(line.text, line.type);
+}
+
 void addLog(const QString &text, CLogFile::ELogMessageType type, bool alsoDebug)
 {
-    const bool invoked
-        = QMetaObject::invokeMethod(CLogFile::instance(), "addLogMetod", Qt::QueuedConnection,
-                                    Q_ARG(QString, text), Q_ARG(CLogFile::ELogMessageType, type));
-    if (!invoked)
+    if (!CLogFile::post(text, type))
         qDebug() << "[" << Q_FUNC_INFO << "] невозможно создать invokeMethod";
     if (alsoDebug)
         qDebug() << text;

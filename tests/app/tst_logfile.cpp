@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <ctime>
+
 // Log entries, rotation and the cross-thread entry. One working directory serves the whole case,
 // since the settings object is bound to the first "settings.conf" it sees; every test starts
 // from an empty directory apart from that file.
@@ -20,6 +22,7 @@ private slots:
     void init();
 
     void entryFormat();
+    void stampFollowsDaylightSaving();
     void sizeLimitIsInclusive();
     void rotationWalksAndWraps();
     void rotationWithoutCountEmptiesUnnumbered_data();
@@ -97,6 +100,35 @@ void TestLogFile::entryFormat()
 
     CLogFile withInfo(QStringLiteral("other"), QStringLiteral("gw"));
     QVERIFY(read(QStringLiteral("other.log")).endsWith("]**  New session  [gw] **"));
+}
+
+// Stamps are made once per second and completed with the milliseconds; the local time must
+// still jump with the clock change, to the millisecond.
+void TestLogFile::stampFollowsDaylightSaving()
+{
+    const QByteArray previousZone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    CLogFile log(QStringLiteral("history"), QString());
+    const auto at = [](const char *utc) {
+        return QDateTime::fromString(QString::fromLatin1(utc), Qt::ISODateWithMs)
+            .toMSecsSinceEpoch();
+    };
+    const QStringList stamps = {
+        log.stampAt(at("2026-03-29T00:59:59.001Z")), log.stampAt(at("2026-03-29T00:59:59.999Z")),
+        log.stampAt(at("2026-03-29T01:00:00.000Z")), log.stampAt(at("2026-03-29T01:00:00.075Z")),
+        log.stampAt(at("2026-10-25T00:59:59.500Z")), log.stampAt(at("2026-10-25T01:00:00.000Z")),
+        log.stampAt(at("2026-12-31T22:59:59.999Z")), log.stampAt(at("2026-12-31T23:00:00.000Z")),
+    };
+    if (previousZone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", previousZone);
+    tzset();
+    QCOMPARE(stamps, (QStringList{"29-Mar-26 01:59:59.001", "29-Mar-26 01:59:59.999",
+                                  "29-Mar-26 03:00:00.000", "29-Mar-26 03:00:00.075",
+                                  "25-Oct-26 02:59:59.500", "25-Oct-26 02:00:00.000",
+                                  "31-Dec-26 23:59:59.999", "01-Jan-27 00:00:00.000"}));
 }
 
 void TestLogFile::sizeLimitIsInclusive()
