@@ -212,7 +212,7 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &dev
                                          ProtocolOption protocol)
 {
     QMutexLocker locker(&mutex);
-    imageCache.clear();
+    forgetImages();
     if (protocol != ProtocolModbus && protocol != ProtocolTCP) {
         addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Unknown protocol [%1]!")
                    .arg(int(protocol)));
@@ -352,7 +352,7 @@ bool CDataBaseHandler::insertDeviceRegisters(QSqlQuery &query, quint32 deviceId,
 bool CDataBaseHandler::deleteDevice(quint32 deviceId, ProtocolOption protocol)
 {
     QMutexLocker locker(&mutex);
-    imageCache.clear();
+    forgetImages();
     const QString statement = QStringLiteral("DELETE FROM %1 WHERE %2=:%2;");
     const QString &deviceCol = devCol(DB::DeviceCol::Device);
     // The device row and its register rows go together or not at all.
@@ -432,7 +432,7 @@ bool CDataBaseHandler::updateRegInfo(DB::SRegInfoUpdate info)
 {
     using DB::DevDataCol::Index;
     QMutexLocker locker(&mutex);
-    imageCache.clear();
+    forgetImages();
     const QString &startValueCol = dataCol(Index::StartValue);
     const QString &gratingCol = dataCol(Index::GratingPeriod);
     const QString &unitCol = dataCol(Index::Unit);
@@ -461,7 +461,7 @@ bool CDataBaseHandler::updateRegInfo(DB::SRegInfoUpdate info)
 bool CDataBaseHandler::updateTCPRegInfo(DB::SRegInfoUpdate info)
 {
     QMutexLocker locker(&mutex);
-    imageCache.clear();
+    forgetImages();
     const QString &portCol = devCol(DB::DeviceCol::Port);
     const QString &deviceCol = devCol(DB::DeviceCol::Device);
     QSqlQuery query(db);
@@ -523,6 +523,40 @@ DB::SRegisterParam CDataBaseHandler::getRegisterParam(QString devEui, quint32 re
     return param;
 }
 
+CDataBaseHandler::SImageRow CDataBaseHandler::imageRowOf(const QSqlQuery &query)
+{
+    using DB::DevDataCol::Index;
+    SImageRow row;
+    const QVariant regAddr = query.value(Index::RegAddr);
+    // As SQLite compares: NULL, text and blobs lie in no range of numbers.
+    switch (regAddr.typeId()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        row.comparable = true;
+        row.intAddr = regAddr.toLongLong();
+        break;
+    case QMetaType::Double:
+        row.comparable = true;
+        row.isReal = true;
+        row.realAddr = regAddr.toDouble();
+        break;
+    default:
+        break;
+    }
+    row.bits = query.value(Index::BitSize).toInt();
+    row.address = row.bits > 16 ? regAddr.toUInt() : quint32(regAddr.toInt());
+    row.bytes = QByteArray::fromHex(query.value(Index::FullValue).toString().toLatin1());
+    return row;
+}
+
+bool CDataBaseHandler::SImageRow::inRange(qint64 first, qint64 last) const
+{
+    if (!comparable)
+        return false;
+    return isReal ? realAddr >= double(first) && realAddr <= double(last)
+                  : intAddr >= first && intAddr <= last;
+}
+
 DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startAddr, quint32 count,
                                                     bool *ok)
 {
@@ -544,57 +578,80 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
             return cached.value();
         }
     }
+    const qint64 first = qint64(startAddr);
+    const qint64 last = qint64(quint32(startAddr + count - 1));
+
+    // While images can be kept, all rows of the port are read once and every range is cut
+    // from them; otherwise only the rows of the range are read.
     const QString &portCol = dataCol(Index::Port);
-    static const QString statement = DB::fillTemplate(
+    static const QString rangeStatement = DB::fillTemplate(
         QStringLiteral("SELECT * FROM %1 WHERE %2=:%2 AND %3 BETWEEN :first AND :last;"),
         {DB::DbNames::DevDataTable, portCol, dataCol(Index::RegAddr)});
-    QSqlQuery &query = registerDataQuery;
-    if (!registerDataPrepared) {
-        query = QSqlQuery(db);
-        query.setForwardOnly(true);
-        registerDataPrepared = query.prepare(statement);
+    static const QString portStatement = DB::fillTemplate(
+        QStringLiteral("SELECT * FROM %1 WHERE %2=:%2;"), {DB::DbNames::DevDataTable, portCol});
+    QList<SImageRow> readRows;
+    const QList<SImageRow> *rows = &readRows;
+    if (cacheUsable) {
+        const auto known = portRows.constFind(port);
+        if (known != portRows.constEnd())
+            rows = &known.value();
     }
-    if (registerDataPrepared) {
-        query.bindValue(placeholder(portCol), qint64(port));
-        query.bindValue(QStringLiteral(":first"), qint64(startAddr));
-        query.bindValue(QStringLiteral(":last"), qint64(quint32(startAddr + count - 1)));
-    }
-    if (!registerDataPrepared || !query.exec()) {
-        // Prepared anew next time, e.g. after the table is back.
-        registerDataPrepared = false;
+    if (rows == &readRows) {
+        QSqlQuery &query = cacheUsable ? portRowsQuery : registerDataQuery;
+        bool &prepared = cacheUsable ? portRowsPrepared : registerDataPrepared;
+        if (!prepared) {
+            query = QSqlQuery(db);
+            query.setForwardOnly(true);
+            prepared = query.prepare(cacheUsable ? portStatement : rangeStatement);
+        }
+        if (prepared) {
+            query.bindValue(placeholder(portCol), qint64(port));
+            if (!cacheUsable) {
+                query.bindValue(QStringLiteral(":first"), first);
+                query.bindValue(QStringLiteral(":last"), last);
+            }
+        }
+        if (!prepared || !query.exec()) {
+            // Prepared anew next time, e.g. after the table is back.
+            prepared = false;
+            query.finish();
+            addLog(QStringLiteral(
+                "ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]"));
+            addLog(rangeStatement);
+            return image;
+        }
+        while (query.next())
+            readRows.append(imageRowOf(query));
         query.finish();
-        addLog(
-            QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]"));
-        addLog(statement);
-        return image;
+        if (cacheUsable)
+            rows = &portRows.insert(port, std::move(readRows)).value();
     }
 
     // A range longer than the address space only repeats addresses already filled.
     const quint32 filled = qMin(count, AddressSpace);
     for (quint32 i = 0; i < filled; ++i)
-        image.insert(uint16_t(startAddr + i), 0);
+        image.insert(image.cend(), uint16_t(startAddr + i), 0);
 
     const auto store = [&image](uint16_t address, uint16_t word) {
         const auto it = image.find(address);
         if (it != image.end())
             it.value() = word;
     };
-    while (query.next()) {
-        const int bits = query.value(Index::BitSize).toInt();
-        const QByteArray bytes
-            = QByteArray::fromHex(query.value(Index::FullValue).toString().toLatin1());
-        if (bits > 16) {
-            const quint32 rowAddr = query.value(Index::RegAddr).toUInt();
-            const quint32 words = qMin((quint32(bits) + 15) / 16, AddressSpace);
+    // In the order the rows were read: where rows overlap, the one read last wins.
+    for (const SImageRow &row : *rows) {
+        if (!row.inRange(first, last))
+            continue;
+        if (row.bits > 16) {
+            const quint32 words = qMin((quint32(row.bits) + 15) / 16, AddressSpace);
             for (quint32 k = 0; k < words; ++k) {
-                const qsizetype first = qsizetype(2 * k);
-                store(uint16_t(rowAddr + k), bytes.size() >= first + 2 ? wordAt(bytes, first) : 0);
+                const qsizetype at = qsizetype(2 * k);
+                store(uint16_t(row.address + k),
+                      row.bytes.size() >= at + 2 ? wordAt(row.bytes, at) : 0);
             }
         } else {
-            store(uint16_t(query.value(Index::RegAddr).toInt()), wordAt(bytes, 0));
+            store(uint16_t(row.address), wordAt(row.bytes, 0));
         }
     }
-    query.finish();
     if (cacheUsable) {
         if (imageCache.size() >= MaxCachedImages)
             imageCache.clear();
@@ -605,8 +662,17 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
     return image;
 }
 
+void CDataBaseHandler::forgetImages()
+{
+    imageCache.clear();
+    portRows.clear();
+}
+
 bool CDataBaseHandler::imageCacheUsable()
 {
+    // Checking the version takes a file lock and reads the file header: not on every request.
+    if (dataVersionAge.isValid() && !dataVersionAge.hasExpired(OutsideChangeCheckMs))
+        return true;
     if (!dataVersionPrepared) {
         dataVersionQuery = QSqlQuery(db);
         dataVersionQuery.setForwardOnly(true);
@@ -616,13 +682,15 @@ bool CDataBaseHandler::imageCacheUsable()
     if (!dataVersionPrepared || !dataVersionQuery.exec() || !dataVersionQuery.next()) {
         dataVersionPrepared = false;
         dataVersionQuery.finish();
-        imageCache.clear();
+        dataVersionAge.invalidate();
+        forgetImages();
         return false;
     }
+    dataVersionAge.start();
     const qint64 version = dataVersionQuery.value(0).toLongLong();
     dataVersionQuery.finish();
     if (version != cachedDataVersion) {
-        imageCache.clear();
+        forgetImages();
         cachedDataVersion = version;
     }
     return true;
@@ -636,7 +704,7 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
         return;
     }
     QMutexLocker locker(&mutex);
-    imageCache.clear();
+    forgetImages();
     QSqlQuery query(db);
     const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
     query.prepare(

@@ -3,6 +3,8 @@
 #include "DbRecords.h"
 #include "ProtocolOption.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QSqlDatabase>
@@ -34,6 +36,9 @@ public:
     bool updateRegInfo(DB::SRegInfoUpdate info);
     bool updateTCPRegInfo(DB::SRegInfoUpdate info);
     DB::SRegisterParam getRegisterParam(QString devEui, quint32 regAddr);
+    // A change committed by another connection reaches getRegisterData at most this much later;
+    // the handler's own writes are seen by the very next read.
+    static constexpr qint64 OutsideChangeCheckMs = 50;
     // *ok is false when the query failed; an empty image for count 0 is a success.
     DB::RegisterImage getRegisterData(quint32 port, quint32 startAddr, quint32 count,
                                       bool *ok = nullptr);
@@ -74,13 +79,36 @@ private:
     bool registerDataPrepared = false;
     QSqlQuery registerParamQuery;
     bool registerParamPrepared = false;
+    // One register row as the register image needs it.
+    struct SImageRow
+    {
+        bool comparable = false; // a number, as SQLite compares reg_addr with a range
+        bool isReal = false;
+        qint64 intAddr = 0;
+        double realAddr = 0.0;
+        quint32 address = 0;
+        int bits = 0;
+        QByteArray bytes;
+
+        bool inRange(qint64 first, qint64 last) const;
+    };
+    static SImageRow imageRowOf(const QSqlQuery &query);
+    void forgetImages();
+
+    // The rows of each port read so far, in the order they were read; every range of the port
+    // is cut from them. Cleared together with the images below.
+    QHash<quint32, QList<SImageRow>> portRows;
+    QSqlQuery portRowsQuery;
+    bool portRowsPrepared = false;
     // Register images already read, by (port, start address, count). Cleared by every write of
-    // this object and whenever another connection has changed the database file.
+    // this object and when another connection has changed the database file; such a change is
+    // looked for at most once per OutsideChangeCheckMs, so it may be served that much later.
     bool imageCacheUsable();
     QMap<std::tuple<quint32, quint32, quint32>, DB::RegisterImage> imageCache;
     QSqlQuery dataVersionQuery;
     bool dataVersionPrepared = false;
     qint64 cachedDataVersion = -1;
+    QElapsedTimer dataVersionAge;
 
     static CDataBaseHandler *self;
     static bool failed;

@@ -1,9 +1,12 @@
 #include "SideConnection.h"
 
+#include "CDataBaseHandler.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
 #include <QUuid>
 
 SideConnection::SideConnection(const QString &file)
@@ -64,4 +67,9 @@ QStringList SideConnection::column(const QString &sql)
     for (const QVariantList &row : rows(sql))
         values.append(row.value(0).toString());
     return values;
+}
+
+void SideConnection::waitUntilSeen()
+{
+    QThread::msleep(quint64(CDataBaseHandler::OutsideChangeCheckMs) + 5);
 }

@@ -25,6 +25,10 @@ public:
     // First column of every row, as text.
     QStringList column(const QString &sql);
 
+    // Waits until register-image reads of the storage object are sure to see what another
+    // connection changed: it looks for such changes only every few milliseconds.
+    static void waitUntilSeen();
+
 private:
     QString name;
     QString error;

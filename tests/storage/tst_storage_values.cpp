@@ -363,6 +363,7 @@ void tst_StorageValues::registerParam()
 void tst_StorageValues::failedStatements()
 {
     QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data RENAME TO dev_data_away;")));
+    SideConnection::waitUntilSeen();
     bool ok = true;
     QVERIFY(storage->getRegisterData(5020, 10, 2, &ok).isEmpty());
     QVERIFY(!ok);
@@ -397,7 +398,8 @@ void tst_StorageValues::failedStatements()
     QVERIFY(ok);
 }
 
-// The same range read again reflects every change, whoever made it.
+// The same range read again reflects every change: at once the handler's own, within a few
+// milliseconds another connection's.
 void tst_StorageValues::repeatedReadFollowsEveryChange()
 {
     const auto read = [this] {
@@ -424,10 +426,13 @@ void tst_StorageValues::repeatedReadFollowsEveryChange()
     // Another connection's change, and a table gone and back.
     QVERIFY(side->exec(QStringLiteral("UPDATE dev_data SET full_value='0044' WHERE port=5040 AND "
                                       "reg_addr=0;")));
+    SideConnection::waitUntilSeen();
     QCOMPARE(read(), 0x00440033u);
     QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data RENAME TO dev_data_away;")));
+    SideConnection::waitUntilSeen();
     QCOMPARE(read(), 0xDEADu);
     QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data_away RENAME TO dev_data;")));
+    SideConnection::waitUntilSeen();
     QCOMPARE(read(), 0x00440033u);
     log->clear();
 }
