@@ -6,7 +6,12 @@
 #include "HexText.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QMetaType>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
 
 CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind, QString devEui_,
                                        QList<CConnectionHandler *> *ownerList_, QObject *owner_)
@@ -15,9 +20,10 @@ CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind, QStri
     registerMetaTypes();
     if (owner && ownerList)
         ownerList->append(this);
-    if (kind == ProtocolModbus)
+    if (kind == ProtocolModbus) {
+        setReadBufferSize(ReadBufferBytes);
         connect(this, &QIODevice::readyRead, this, &CConnectionHandler::readyReadSlot);
-    else if (kind == ProtocolTCP)
+    } else if (kind == ProtocolTCP)
         connect(this, &QIODevice::readyRead, this, &CConnectionHandler::incomingTCPDataHandler);
     connect(this, &QAbstractSocket::disconnected, this, &CConnectionHandler::disconnectedSlot);
 }
@@ -46,15 +52,36 @@ bool CConnectionHandler::setSocketDescriptor(qintptr socketDescriptor, SocketSta
 
 void CConnectionHandler::readyReadSlot()
 {
-    buffer.append(readAll());
-    // A request is at most 260 bytes; of a longer backlog only the start is shown, so a client
-    // that drips a huge declared frame cannot flood the log with the same bytes again and again.
-    constexpr qsizetype MaxLoggedBytes = 260;
-    const QString hex = buffer.size() > MaxLoggedBytes
-                            ? hexText(buffer.left(MaxLoggedBytes)) + QStringLiteral("...")
-                            : hexText(buffer);
-    qDebug().noquote() << "REQ: " << hex;
-    addLog(QStringLiteral("INFO: [CConnectionHandler] REQ: < %1 >").arg(hex));
+    // A queued portion takes the new bytes when its turn comes.
+    if (!portionQueued)
+        servePortion();
+}
+
+void CConnectionHandler::servePortion()
+{
+    portionQueued = false;
+    if (state() != ConnectedState)
+        return;
+    if (!ModbusFrame::hasWholeFrame(buffer)) {
+        const qsizetype room
+            = qMax(ReadBytesPerTurn, ModbusFrame::frameSize(buffer)) - buffer.size();
+        const QByteArray bytes = room > 0 ? read(room) : QByteArray();
+        if (bytes.isEmpty())
+            return;
+        buffer.append(bytes);
+        const bool logging = CLogFile::isEnabled();
+        if (logging || QLoggingCategory::defaultCategory()->isDebugEnabled()) {
+            // A request is at most 260 bytes; of a longer backlog only the start is shown, so a
+            // client that drips a huge declared frame cannot flood the log with the same bytes.
+            constexpr qsizetype MaxLoggedBytes = 260;
+            const QString hex = buffer.size() > MaxLoggedBytes
+                                    ? hexText(buffer.left(MaxLoggedBytes)) + QStringLiteral("...")
+                                    : hexText(buffer);
+            qDebug().noquote() << "REQ: " << hex;
+            if (logging)
+                addLog(QStringLiteral("INFO: [CConnectionHandler] REQ: < %1 >").arg(hex));
+        }
+    }
 
     const ModbusFrame::RegisterSource source
         = [this](quint16 startAddr, quint16 quantity, bool *ok) {
@@ -65,32 +92,56 @@ void CConnectionHandler::readyReadSlot()
               }
               return storage->getRegisterData(port, startAddr, quantity, ok);
           };
-    ModbusFrame::takeFrames(buffer, source, [this](const ModbusFrame::SFrameStep &step) {
-        switch (step.kind) {
-        case ModbusFrame::SFrameStep::Answer:
-            return sendAnswer(step.answer);
-        case ModbusFrame::SFrameStep::IncompleteMbap:
-            addLog(
-                QStringLiteral("[CConnectionHandler] Incomplete packet [1]. Wait for continue..."));
-            break;
-        case ModbusFrame::SFrameStep::IncompleteFrame:
-            addLog(
-                QStringLiteral("[CConnectionHandler] Incomplete packet [2]. Wait for continue..."));
-            break;
-        case ModbusFrame::SFrameStep::ShortFrame:
-            addLog(QStringLiteral("[CConnectionHandler] Incomplete packet [3]. Clear buffer..."));
-            break;
-        }
-        return true;
-    });
+    ModbusFrame::takeFrames(
+        buffer, source,
+        [this](const ModbusFrame::SFrameStep &step) {
+            switch (step.kind) {
+            case ModbusFrame::SFrameStep::Answer:
+                return sendAnswer(step.answer);
+            case ModbusFrame::SFrameStep::IncompleteMbap:
+                addLog(QStringLiteral(
+                    "[CConnectionHandler] Incomplete packet [1]. Wait for continue..."));
+                break;
+            case ModbusFrame::SFrameStep::IncompleteFrame:
+                addLog(QStringLiteral(
+                    "[CConnectionHandler] Incomplete packet [2]. Wait for continue..."));
+                break;
+            case ModbusFrame::SFrameStep::ShortFrame:
+                addLog(
+                    QStringLiteral("[CConnectionHandler] Incomplete packet [3]. Clear buffer..."));
+                break;
+            }
+            return true;
+        },
+        FramesPerTurn);
+
+    // The rest waits behind what other connections and the log have queued meanwhile.
+    if (state() == ConnectedState && (ModbusFrame::hasWholeFrame(buffer) || bytesAvailable() > 0)) {
+        portionQueued = true;
+        QMetaObject::invokeMethod(this, &CConnectionHandler::servePortion, Qt::QueuedConnection);
+    }
 }
 
 bool CConnectionHandler::sendAnswer(const QByteArray &answer)
 {
-    // Never waits: Qt keeps what the client has not taken yet.
-    write(answer);
-    flush();
-    addLog(QStringLiteral("INFO: [CConnectionHandler] ANS: < %1 >").arg(hexText(answer)));
+    qint64 sent = 0;
+#if defined(Q_OS_UNIX) && defined(MSG_NOSIGNAL)
+    // While Qt holds nothing unsent the answer goes straight to the socket, which spares
+    // switching the write notifier on and off for every answer.
+    if (bytesToWrite() == 0) {
+        const ssize_t taken = ::send(int(socketDescriptor()), answer.constData(),
+                                     size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (taken > 0)
+            sent = taken;
+    }
+#endif
+    // Never waits: Qt keeps what the client has not taken yet (and reports a failed socket).
+    if (sent < answer.size()) {
+        write(answer.constData() + sent, answer.size() - sent);
+        flush();
+    }
+    if (CLogFile::isEnabled())
+        addLog(QStringLiteral("INFO: [CConnectionHandler] ANS: < %1 >").arg(hexText(answer)));
     const qint64 unsent = bytesToWrite();
     if (unsent <= MaxUnsentBytes)
         return true;

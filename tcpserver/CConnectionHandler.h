@@ -24,6 +24,14 @@ public:
     // Answers waiting to be sent beyond this make the connection close (a client that stopped
     // reading must not make the gateway buffer without end).
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
+    // A Modbus client is served in portions, one per turn of the event loop, so that a client
+    // that floods or pipelines cannot hold up the others: at most this many frames per turn...
+    static constexpr int FramesPerTurn = 64;
+    // ...and, while no whole frame waits, at most this many bytes taken from the socket (more
+    // when the frame begun is longer). Bytes the socket holds beyond ReadBufferBytes stay in the
+    // system's socket buffer, which slows the sender down.
+    static constexpr qsizetype ReadBytesPerTurn = 16 * 1024;
+    static constexpr qint64 ReadBufferBytes = 64 * 1024;
 
     // Adds itself to `ownerList`, the connection list of `owner`; the list is touched only while
     // `owner` is alive.
@@ -50,6 +58,9 @@ protected:
                                              QMap<uint16_t, uint16_t> _data);
 
 private:
+    // One portion of a Modbus client's bytes: reads what it needs, answers up to FramesPerTurn
+    // frames and asks for another turn while work is left.
+    void servePortion();
     // Sends one answer; false when the connection was closed for unsent data.
     bool sendAnswer(const QByteArray &answer);
 
@@ -58,4 +69,6 @@ private:
     QString devEui;
     QList<CConnectionHandler *> *ownerList = nullptr;
     QPointer<QObject> owner;
+    // A queued call of servePortion() is on its way.
+    bool portionQueued = false;
 };

@@ -59,6 +59,12 @@ qsizetype frameSize(const QByteArray &buffer)
     return qsizetype(wordAt(buffer, 4)) + MbapSize;
 }
 
+bool hasWholeFrame(const QByteArray &buffer)
+{
+    const qsizetype size = frameSize(buffer);
+    return size > 0 && buffer.size() >= size;
+}
+
 QByteArray readAnswer(const SModbusMBAP &mbap, const SModbusTcpPacketHeader &header,
                       const DB::RegisterImage &data)
 {
@@ -96,7 +102,8 @@ QByteArray answerFrame(const QByteArray &frame, const RegisterSource &source)
     return readAnswer(mbap, header, data);
 }
 
-void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHandler &onStep)
+void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHandler &onStep,
+                int maxFrames)
 {
     const auto report = [&onStep](SFrameStep::EKind kind, QByteArray answer = QByteArray()) {
         return onStep(SFrameStep{kind, std::move(answer)});
@@ -107,6 +114,7 @@ void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHand
     }
     // Frames are consumed by moving an offset; the buffer is cut once at the end.
     qsizetype offset = 0;
+    int frames = 0;
     bool goOn = true;
     while (goOn) {
         const qsizetype left = buffer.size() - offset;
@@ -115,6 +123,9 @@ void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHand
             report(SFrameStep::IncompleteFrame);
             break;
         }
+        if (maxFrames > 0 && frames == maxFrames)
+            break; // a whole frame waits: it is taken with the next portion
+        ++frames;
         const QByteArray frame = buffer.mid(offset, size);
         offset += size;
         if (size < RequestHeaderSize) {

@@ -67,6 +67,8 @@ struct SFrameStep
 
 // Size of the frame at the start of the buffer (length + 6); 0 when the MBAP is incomplete.
 qsizetype frameSize(const QByteArray &buffer);
+// True when the buffer begins with a frame that has fully arrived.
+bool hasWholeFrame(const QByteArray &buffer);
 
 // Answer to functions 3 and 4: the map's values from the request's start address on.
 QByteArray readAnswer(const SModbusMBAP &mbap, const SModbusTcpPacketHeader &header,
@@ -81,8 +83,12 @@ QByteArray answerFrame(const QByteArray &frame, const RegisterSource &source);
 using StepHandler = std::function<bool(const SFrameStep &step)>;
 
 // Consumes every complete frame at the start of the buffer, reporting each step; what is left
-// in the buffer is the start of a frame that has not fully arrived.
-void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHandler &onStep);
+// in the buffer is the start of a frame that has not fully arrived. With a `maxFrames` above 0
+// it stops once that many frames are consumed while another whole frame waits (see
+// hasWholeFrame), so that a connection can be served in portions; the steps reported are the
+// same as when everything is taken at once.
+void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHandler &onStep,
+                int maxFrames = 0);
 // The same, collecting the steps.
 QList<SFrameStep> takeFrames(QByteArray &buffer, const RegisterSource &source);
 

@@ -80,6 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
               return image;
           };
 
+    // The same stream again, taken a few frames per turn as a connection serves it.
+    const int maxFrames = (data[0] >> 1) % 8 + 1;
+    QByteArray portioned;
+
     QByteArray buffer;
     size_t pos = 1;
     while (pos < size) {
@@ -106,6 +110,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 checkAnswer(frame, step.answer, failing);
         }
         require(next == frames.size());
+
+        portioned += segment;
+        QList<ModbusFrame::SFrameStep> portionSteps;
+        do {
+            ModbusFrame::takeFrames(
+                portioned, source,
+                [&portionSteps](const ModbusFrame::SFrameStep &step) {
+                    portionSteps.append(step);
+                    return true;
+                },
+                maxFrames);
+        } while (ModbusFrame::hasWholeFrame(portioned));
+        require(portioned == buffer);
+        require(portionSteps.size() == steps.size());
+        for (qsizetype i = 0; i < steps.size(); ++i)
+            require(portionSteps.at(i).kind == steps.at(i).kind
+                    && portionSteps.at(i).answer == steps.at(i).answer);
         // What stays is the start of one frame, never more than it was plus one segment.
         require(buffer.size() <= kept + segment.size());
         require(buffer.size() < ModbusFrame::MbapSize

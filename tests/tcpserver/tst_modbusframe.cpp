@@ -12,6 +12,8 @@ private slots:
     void takeFrames_data();
     void takeFrames();
     void anySplitGivesTheSameAnswers();
+    void portionsGiveTheSameSteps_data();
+    void portionsGiveTheSameSteps();
     void headersNeedTheirBytes();
 };
 
@@ -212,6 +214,52 @@ void tst_ModbusFrame::anySplitGivesTheSameAnswers()
     for (char c : stream)
         bytes.append(QByteArray(1, c));
     QCOMPARE(feed(bytes).toHex(), expected.toHex());
+}
+
+void tst_ModbusFrame::portionsGiveTheSameSteps_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    const QByteArray frames = hex("000100000006010300100002"
+                                  "000b000000020103"
+                                  "000200000006010600010003"
+                                  "000000000000"
+                                  "000a00000008010300100001ffff"
+                                  "000300000006010400200000");
+    QTest::addRow("ending with a whole frame") << frames;
+    QTest::addRow("ending in a frame's first bytes") << frames + hex("000e0000000601");
+    QTest::addRow("ending in an MBAP's first bytes") << frames + hex("000f00");
+}
+
+// Taken a few frames at a time, as a connection is served turn by turn, a buffer gives the same
+// steps in the same order as taken at once, and a portion ends only where another whole frame
+// waits.
+void tst_ModbusFrame::portionsGiveTheSameSteps()
+{
+    QFETCH(QByteArray, stream);
+    FakeSource source;
+    QByteArray whole = stream;
+    QStringList expected;
+    for (const ModbusFrame::SFrameStep &step : ModbusFrame::takeFrames(whole, source.function()))
+        expected.append(describe(step));
+
+    for (int maxFrames = 1; maxFrames <= 4; ++maxFrames) {
+        QByteArray buffer = stream;
+        QStringList taken;
+        int turns = 0;
+        do {
+            ++turns;
+            ModbusFrame::takeFrames(
+                buffer, source.function(),
+                [&taken](const ModbusFrame::SFrameStep &step) {
+                    taken.append(describe(step));
+                    return true;
+                },
+                maxFrames);
+        } while (ModbusFrame::hasWholeFrame(buffer) && turns < 100);
+        QCOMPARE(taken, expected);
+        QCOMPARE(buffer.toHex(), whole.toHex());
+        QCOMPARE(turns, (6 + maxFrames - 1) / maxFrames);
+    }
 }
 
 void tst_ModbusFrame::headersNeedTheirBytes()

@@ -331,6 +331,7 @@ void tst_TcpServer::storageFailure()
 {
     QVERIFY2(side->exec(QStringLiteral("ALTER TABLE dev_data RENAME TO dev_data_away;")),
              qPrintable(side->lastError()));
+    SideConnection::waitUntilSeen();
     ModbusClient client(QStringLiteral("127.0.0.1"), mainPort);
     const auto failed = ModbusClient::runAside([&client] {
         return client.connectToServer() ? client.readHoldingRegisters(100, 2) : std::nullopt;
@@ -338,6 +339,7 @@ void tst_TcpServer::storageFailure()
     const int error = client.lastErrno();
     QVERIFY2(side->exec(QStringLiteral("ALTER TABLE dev_data_away RENAME TO dev_data;")),
              qPrintable(side->lastError()));
+    SideConnection::waitUntilSeen();
     QVERIFY(!failed.has_value());
     QCOMPARE(error, EMBXSFAIL);
     QVERIFY(log->contains(
