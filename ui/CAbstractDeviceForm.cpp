@@ -6,6 +6,7 @@
 #include "CSearchEditWidget.h"
 #include "CSimpleRegisterDelegat.h"
 #include "ColorScheme.h"
+#include "HoverTracking.h"
 #include "Palette.h"
 #include "SharedConstants.h"
 
@@ -130,6 +131,7 @@ CAbstractDeviceForm::CAbstractDeviceForm() : QDialog(nullptr)
         setBrushForAllGroups(titleLabel, QPalette::WindowText, Qt::white);
     }
 
+    trackHover(deviceList);
     deviceList->setSpacing(1);
     deviceList->setItemDelegate(modbusDeviceDelegat);
     deviceList->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -140,6 +142,7 @@ CAbstractDeviceForm::CAbstractDeviceForm() : QDialog(nullptr)
     connect(deviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CAbstractDeviceForm::deviceListSelectSlot);
 
+    trackHover(registerList);
     registerList->setItemDelegate(new CSimpleRegisterDelegat(this));
     registerList->setEditTriggers(QAbstractItemView::DoubleClicked);
     registerModel = new QStandardItemModel(0, RegisterColumnCount);

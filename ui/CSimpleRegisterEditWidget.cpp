@@ -2,10 +2,11 @@
 
 #include "StyledBackground.h"
 
-#include <QBoxLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
+#include <QVBoxLayout>
 
 namespace {
 // Text colour black in every colour group.
@@ -21,9 +22,9 @@ QString fixedText(double value)
     return QStringLiteral("%1").arg(value, 0, 'f', 6);
 }
 
-QBoxLayout *makeBox(QBoxLayout::Direction direction, int spacing)
+template<typename Box> Box *tightBox(int spacing)
 {
-    auto *layout = new QBoxLayout(direction);
+    auto *layout = new Box;
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(spacing);
     return layout;
@@ -38,14 +39,14 @@ CSimpleRegisterEditWidget::CSimpleRegisterEditWidget(QWidget *parent) : QWidget(
     mainLayout->setContentsMargins(5, 5, 5, 5);
     mainLayout->setSpacing(1);
 
-    QBoxLayout *upperRow = makeBox(QBoxLayout::LeftToRight, 5);
+    auto *upperRow = tightBox<QHBoxLayout>(5);
     mainLayout->addLayout(upperRow, 0);
 
-    QBoxLayout *leftColumn = makeBox(QBoxLayout::TopToBottom, 1);
+    auto *leftColumn = tightBox<QVBoxLayout>(1);
     upperRow->addLayout(leftColumn, 1);
 
     const auto addFieldRow = [&](const QString &labelText, QLineEdit *edit) {
-        QBoxLayout *row = makeBox(QBoxLayout::LeftToRight, 5);
+        auto *row = tightBox<QHBoxLayout>(5);
         leftColumn->addLayout(row, 0);
         auto *label = new QLabel(labelText, this);
         makeTextBlack(label);
@@ -68,7 +69,7 @@ CSimpleRegisterEditWidget::CSimpleRegisterEditWidget(QWidget *parent) : QWidget(
     unitsEdit = new QLineEdit(this);
     addFieldRow(QStringLiteral("Units: "), unitsEdit);
 
-    QBoxLayout *rightColumn = makeBox(QBoxLayout::TopToBottom, 1);
+    auto *rightColumn = tightBox<QVBoxLayout>(1);
     upperRow->addLayout(rightColumn, 1);
 
     nameLabel = new QLabel(this);
@@ -82,7 +83,7 @@ CSimpleRegisterEditWidget::CSimpleRegisterEditWidget(QWidget *parent) : QWidget(
     hintLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::MinimumExpanding);
     hintLabel->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     makeTextBlack(hintLabel);
-    rightColumn->addWidget(hintLabel, 0, Qt::AlignTop | Qt::AlignHCenter);
+    rightColumn->addWidget(hintLabel, 0, Qt::AlignHCenter | Qt::AlignVCenter);
 }
 
 CSimpleRegisterEditWidget::~CSimpleRegisterEditWidget() = default;

@@ -14,6 +14,7 @@
 #include "CSettings.h"
 #include "DbRecords.h"
 #include "GlobalSettingsWindow.h"
+#include "HoverTracking.h"
 #include "SharedConstants.h"
 
 #include <QComboBox>
@@ -242,6 +243,7 @@ void MainWindow::buildModbusPage()
 
     modbusDeviceList = new QListView;
     makeTransparent(modbusDeviceList);
+    trackHover(modbusDeviceList);
     modbusDeviceList->setSpacing(1);
     modbusDeviceList->setItemDelegate(new CDeviceDelegat(this, ProtocolModbus));
     modbusDeviceList->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -297,6 +299,7 @@ void MainWindow::buildModbusPage()
 
     registerList = new QListView;
     makeTransparent(registerList);
+    trackHover(registerList);
     registerDelegat = std::make_unique<CRegisterDelegat>();
     registerList->setItemDelegate(registerDelegat.get());
     registerList->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -327,6 +330,7 @@ void MainWindow::buildTcpPage()
 
     tcpDeviceList = new QListView;
     makeTransparent(tcpDeviceList);
+    trackHover(tcpDeviceList);
     tcpDeviceList->setSpacing(1);
     tcpDeviceList->setItemDelegate(new CDeviceDelegat(this, ProtocolTCP));
     tcpDeviceList->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -35,6 +35,8 @@ public:
     QLabel *titleLabel() const { return f->titleLabel; }
     QLabel *statusLabel() const { return f->statusLabel; }
     int page() const { return f->devicesStack->currentIndex(); }
+    // The device list in place of the status text, as an arrived list brings it.
+    void showListPage() const { f->devicesStack->setCurrentIndex(1); }
     CSearchEditWidget *searchEdit() const { return f->searchEdit; }
     QListView *deviceList() const { return f->deviceList; }
     QStandardItemModel *deviceModel() const { return f->deviceModel; }

@@ -3,6 +3,7 @@
 #include "DeviceFormProbe.h"
 #include "LogCapture.h"
 #include "TempWorkDir.h"
+#include "UiTestSupport.h"
 
 #include <QDialogButtonBox>
 #include <QIntValidator>
@@ -81,6 +82,8 @@ private slots:
     void modalRun();
     void dispatchToTheForm();
     void legendFollowsTheKind();
+    void hoveredCardsHighlighted_data();
+    void hoveredCardsHighlighted();
     void darkSchemeAtConstruction();
 
 private:
@@ -323,6 +326,47 @@ void TestDeviceFormBase::legendFollowsTheKind()
         typeLabels += label->text().startsWith(QStringLiteral("Type ")) ? 1 : 0;
     QCOMPARE(typeLabels, 0);
     form.hide();
+}
+
+void TestDeviceFormBase::hoveredCardsHighlighted_data()
+{
+    QTest::addColumn<bool>("registers");
+    QTest::addColumn<QString>("plain");
+    QTest::addColumn<QString>("hovered");
+    // Type 5 is #607080: divided by 1.3 at alpha 60, itself at alpha 150 under the pointer.
+    QTest::addRow("devices") << false << "#3c495662"
+                             << "#96607080";
+    QTest::addRow("registers") << true << "#ffc4c6c9"
+                               << "#ff94999d";
+}
+
+void TestDeviceFormBase::hoveredCardsHighlighted()
+{
+    QFETCH(bool, registers);
+    QFETCH(QString, plain);
+    QFETCH(QString, hovered);
+    RecordingForm form;
+    DeviceFormProbe probe(&form);
+    probe.open(ProtocolModbus);
+    probe.showListPage();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    for (int row = 0; row < 2; ++row) {
+        QStandardItemModel *devices = probe.deviceModel();
+        devices->insertRow(row);
+        devices->setData(devices->index(row, 1), QStringLiteral("Device %1").arg(row));
+        devices->setData(devices->index(row, 2), QStringLiteral("A000000000000005"));
+        QStandardItemModel *model = probe.registerModel();
+        model->insertRow(row);
+        model->setData(model->index(row, 6), QStringLiteral("integer"));
+        model->setData(model->index(row, 10), QStringLiteral("Register %1").arg(row));
+    }
+
+    const HoverShots shots = hoverShots(registers ? probe.registerList() : probe.deviceList(), 1);
+    form.hide();
+    QVERIFY(shots.background.isValid());
+    QCOMPARE(argbName(shots.plain), argbName(composed(shots.background, QColor(plain))));
+    QCOMPARE(argbName(shots.hovered), argbName(composed(shots.background, QColor(hovered))));
+    QCOMPARE(argbName(shots.left), argbName(shots.plain));
 }
 
 void TestDeviceFormBase::darkSchemeAtConstruction()

@@ -12,6 +12,7 @@
 #include "ModbusClient.h"
 #include "SharedConstants.h"
 #include "TempWorkDir.h"
+#include "UiTestSupport.h"
 
 #include <QJsonDocument>
 #include <QRegularExpressionValidator>
@@ -118,6 +119,8 @@ private slots:
     void addFormsOpenForTheirKind_data();
     void addFormsOpenForTheirKind();
     void pagesFollowThePanelButtons();
+    void hoveredCardsHighlighted_data();
+    void hoveredCardsHighlighted();
     void settingsButtonOpensTheLogDialog();
     void refusedDeleteKeepsDevice_data();
     void refusedDeleteKeepsDevice();
@@ -509,6 +512,41 @@ void TestMainWindow::pagesFollowThePanelButtons()
     probe->modbusButton()->click();
     QCOMPARE(probe->pageStack()->currentIndex(), 0);
     QVERIFY(!probe->tcpButton()->isChecked());
+}
+
+void TestMainWindow::hoveredCardsHighlighted_data()
+{
+    QTest::addColumn<int>("list");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("plain");
+    QTest::addColumn<QString>("hovered");
+    // Device cards: the type colour divided by 1.3 at alpha 60, itself at alpha 150 under the
+    // pointer (sensor #40a0e0, pipe #e0a040).
+    QTest::addRow("template devices") << 0 << 1 << "#3c317bac"
+                                      << "#9640a0e0";
+    QTest::addRow("registers") << 1 << 1 << "#ffc4c6c9"
+                               << "#ff94999d";
+    QTest::addRow("transparent devices") << 2 << 0 << "#3cac7b31"
+                                         << "#96e0a040";
+}
+
+void TestMainWindow::hoveredCardsHighlighted()
+{
+    QFETCH(int, list);
+    QFETCH(int, row);
+    QFETCH(QString, plain);
+    QFETCH(QString, hovered);
+    QListView *const lists[]
+        = {probe->modbusDeviceList(), probe->registerList(), probe->tcpDeviceList()};
+    (list == 2 ? probe->tcpButton() : probe->modbusButton())->click();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+    const HoverShots shots = hoverShots(lists[list], row);
+    probe->modbusButton()->click();
+    QVERIFY(shots.background.isValid());
+    QCOMPARE(argbName(shots.plain), argbName(composed(shots.background, QColor(plain))));
+    QCOMPARE(argbName(shots.hovered), argbName(composed(shots.background, QColor(hovered))));
+    QCOMPARE(argbName(shots.left), argbName(shots.plain));
 }
 
 void TestMainWindow::settingsButtonOpensTheLogDialog()

@@ -3,6 +3,7 @@
 #include "TextRecorder.h"
 #include "UiTestSupport.h"
 
+#include <QBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -70,6 +71,7 @@ private slots:
     void initTestCase();
 
     void setDataTexts();
+    void layoutStructure();
     void validatorWhileTyping_data();
     void validatorWhileTyping();
     void emptiedEditsReadZero();
@@ -117,6 +119,29 @@ void TestRegisterEditor::setDataTexts()
     QVERIFY(labels.contains(QStringLiteral("Voltage")));
     QVERIFY(labels.contains(QStringLiteral("Value = RAW * Multiplier + ExtraValue")));
     QVERIFY(labels.contains(QStringLiteral("ExtraValue: ")));
+}
+
+void TestRegisterEditor::layoutStructure()
+{
+    CSimpleRegisterEditWidget editor;
+    auto *main = qobject_cast<QVBoxLayout *>(editor.layout());
+    QVERIFY(main);
+    auto *upper = qobject_cast<QHBoxLayout *>(main->itemAt(0)->layout());
+    QVERIFY(upper);
+    auto *left = qobject_cast<QVBoxLayout *>(upper->itemAt(0)->layout());
+    auto *right = qobject_cast<QVBoxLayout *>(upper->itemAt(1)->layout());
+    QVERIFY(left && right);
+    QCOMPARE(left->count(), 3);
+    for (int row = 0; row < left->count(); ++row)
+        QVERIFY(qobject_cast<QHBoxLayout *>(left->itemAt(row)->layout()));
+
+    // The name sits at the top of its column, the hint centred in what is left.
+    QCOMPARE(right->count(), 2);
+    QCOMPARE(right->itemAt(0)->alignment(), Qt::AlignTop | Qt::AlignHCenter);
+    auto *hint = qobject_cast<QLabel *>(right->itemAt(1)->widget());
+    QVERIFY(hint);
+    QCOMPARE(hint->text(), QStringLiteral("Value = RAW * Multiplier + ExtraValue"));
+    QCOMPARE(right->itemAt(1)->alignment(), Qt::AlignHCenter | Qt::AlignVCenter);
 }
 
 void TestRegisterEditor::validatorWhileTyping_data()
