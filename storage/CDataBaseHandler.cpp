@@ -124,28 +124,9 @@ CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
         }
     }
 
-    const auto indexDef = [](const QString &name, const QStringList &columns) {
-        return SIndexDefinition{name, columns};
-    };
-    const QList<SIndexDefinition> deviceIndexes = {
-        indexDef(QStringLiteral("idx_eui"), {devCol(DeviceCol::DevEui)}),
-        indexDef(QStringLiteral("idx_device"), {devCol(DeviceCol::Device)}),
-    };
-    const QList<SIndexDefinition> deviceTcpIndexes = {
-        indexDef(QStringLiteral("idx_euiTCP"), {devCol(DeviceCol::DevEui)}),
-        indexDef(QStringLiteral("idx_deviceTCP"), {devCol(DeviceCol::Device)}),
-    };
-    const QList<SIndexDefinition> devDataIndexes = {
-        indexDef(QStringLiteral("idx_dev_parent"),
-                 {dataCol(DevDataCol::Device), dataCol(DevDataCol::Parent)}),
-        indexDef(QStringLiteral("idx_dev_regaddr"),
-                 {dataCol(DevDataCol::Device), dataCol(DevDataCol::RegAddr)}),
-        indexDef(QStringLiteral("idx_port_regaddr"),
-                 {dataCol(DevDataCol::Port), dataCol(DevDataCol::RegAddr)}),
-    };
-    if (createIndexes(deviceIndexes, DbNames::DevicesTable)
-        && createIndexes(deviceTcpIndexes, DbNames::DevicesTcpTable))
-        createIndexes(devDataIndexes, DbNames::DevDataTable);
+    if (createIndexes(DbIndexLists::Devices, DbNames::DevicesTable)
+        && createIndexes(DbIndexLists::DevicesTcp, DbNames::DevicesTcpTable))
+        createIndexes(DbIndexLists::DevData, DbNames::DevDataTable);
 }
 
 CDataBaseHandler::~CDataBaseHandler() = default;
@@ -177,7 +158,8 @@ void CDataBaseHandler::failConstruction(const QString &text, const QString &reas
     deleteLater();
 }
 
-bool CDataBaseHandler::createIndexes(const QList<SIndexDefinition> &indexes, const QString &table)
+bool CDataBaseHandler::createIndexes(const QList<DB::DbIndexDefinition> &indexes,
+                                     const QString &table)
 {
     if (indexes.isEmpty()) {
         addLog(QStringLiteral("WARNING: [%1-%2] Empty input index list for <%3>")
@@ -188,7 +170,7 @@ bool CDataBaseHandler::createIndexes(const QList<SIndexDefinition> &indexes, con
         return false;
     }
     QSqlQuery query(db);
-    for (const SIndexDefinition &index : indexes) {
+    for (const DB::DbIndexDefinition &index : indexes) {
         QString text
             = QStringLiteral("CREATE INDEX IF NOT EXISTS %2 ON %1 (").arg(table, index.name);
         for (const QString &column : index.columns)

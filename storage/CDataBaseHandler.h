@@ -43,16 +43,10 @@ public slots:
     void saveRegisterData(DB::SDbDeviceRegDataSet regData);
 
 private:
-    struct SIndexDefinition
-    {
-        QString name;
-        QStringList columns;
-    };
-
     CDataBaseHandler();
 
     void failConstruction(const QString &text, const QString &reason);
-    bool createIndexes(const QList<SIndexDefinition> &indexes, const QString &table);
+    bool createIndexes(const QList<DB::DbIndexDefinition> &indexes, const QString &table);
 
     bool checkNewDevice(QSqlQuery &query, const QString &table, const QString &devEui);
     bool insertDeviceRow(QSqlQuery &query, const QString &table,
