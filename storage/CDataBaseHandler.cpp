@@ -547,7 +547,10 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
         query.finish();
         addLog(
             QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]"));
-        addLog(statement);
+        addLog(DB::fillTemplate(
+            QStringLiteral("SELECT * FROM %1 WHERE %2=%3 AND %4 BETWEEN %5 AND %6;"),
+            {DB::DbNames::DevDataTable, portCol, QString::number(port), dataCol(Index::RegAddr),
+             QString::number(startAddr), QString::number(quint32(startAddr + count - 1))}));
         return image;
     }
 

@@ -366,21 +366,27 @@ void tst_StorageValues::failedStatements()
     bool ok = true;
     QVERIFY(storage->getRegisterData(5020, 10, 2, &ok).isEmpty());
     QVERIFY(!ok);
+    // The logged statement shows the numbers; the range end is not cut to 16 bits.
+    QVERIFY(storage->getRegisterData(70000, 65535, 2).isEmpty());
     const DB::SRegisterParam param = storage->getRegisterParam(QStringLiteral("A0000001"), 10);
     QCOMPARE(param.multiplier, 1.0);
     QCOMPARE(param.units, QString());
     save(uplink(QStringLiteral("A0000001"), 10, {{"0009", "0009", 0}}));
     QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data_away RENAME TO dev_data;")));
     const QStringList lines = log->lines();
-    QCOMPARE(lines.mid(0, 4),
-             QStringList({QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL "
-                                         "request [1]"),
-                          QStringLiteral("SELECT * FROM dev_data WHERE port=:port AND reg_addr "
-                                         "BETWEEN :first AND :last;"),
+    const QString readFailure
+        = QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]");
+    QCOMPARE(lines.mid(0, 6),
+             QStringList({readFailure,
+                          QStringLiteral("SELECT * FROM dev_data WHERE port=5020 AND reg_addr "
+                                         "BETWEEN 10 AND 11;"),
+                          readFailure,
+                          QStringLiteral("SELECT * FROM dev_data WHERE port=70000 AND reg_addr "
+                                         "BETWEEN 65535 AND 65536;"),
                           QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Invalid SQL "
                                          "request [1]"),
                           RegisterParamStatement}));
-    QCOMPARE(lines.value(4), QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid "
+    QCOMPARE(lines.value(6), QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid "
                                             "SQL request [2]"));
 
     QVERIFY(side->exec(QStringLiteral("ALTER TABLE devices RENAME TO devices_away;")));
