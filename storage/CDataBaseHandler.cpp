@@ -8,10 +8,13 @@
 #include <QDebug>
 #include <QMutexLocker>
 #include <QSet>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QVariant>
 
-#include <utility>
+#include <sqlite3.h>
+
+#include <tuple>
 
 CDataBaseHandler *CDataBaseHandler::self = nullptr;
 bool CDataBaseHandler::failed = false;
@@ -647,9 +650,10 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     }
     query.finish();
 
-    // One uplink is one transaction: all of its registers become new together.
-    if (!beginTransaction("saveRegisterData"))
-        return;
+    // One uplink is one transaction: all of its registers become new together. Some failures
+    // (a RAISE(ROLLBACK) trigger, disk, I/O, memory and lock errors) make SQLite roll back the
+    // whole transaction instead of the one statement; the uplink is then saved again in a new
+    // transaction without the registers that failed, so only those keep their old values.
     const QString &valueCol = dataCol(Index::Value);
     const QString &fullValueCol = dataCol(Index::FullValue);
     const QString &timeCol = dataCol(Index::Time);
@@ -658,23 +662,45 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     query.prepare(DB::fillTemplate(
         QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
         {DB::DbNames::DevDataTable, valueCol, fullValueCol, timeCol, deviceCol, regAddrCol}));
-    for (const DB::SDbRegValue &reg : std::as_const(regData.regValues)) {
-        const int regAddr = int(quint32(regData.startAddr) + reg.regOffset);
-        query.bindValue(placeholder(valueCol), reg.value);
-        query.bindValue(placeholder(fullValueCol),
-                        reg.fullValue.isEmpty() ? nullText() : QVariant(reg.fullValue));
-        query.bindValue(placeholder(timeCol), QDateTime::currentMSecsSinceEpoch());
-        query.bindValue(placeholder(deviceCol), deviceId);
-        query.bindValue(placeholder(regAddrCol), regAddr);
-        if (!query.exec()) {
+    QSet<qsizetype> failedRegs;
+    bool rolledBack = true;
+    while (rolledBack) {
+        if (!beginTransaction("saveRegisterData"))
+            return;
+        rolledBack = false;
+        for (qsizetype i = 0; i < regData.regValues.size() && !rolledBack; ++i) {
+            if (failedRegs.contains(i))
+                continue;
+            const DB::SDbRegValue &reg = regData.regValues.at(i);
+            const int regAddr = int(quint32(regData.startAddr) + reg.regOffset);
+            query.bindValue(placeholder(valueCol), reg.value);
+            query.bindValue(placeholder(fullValueCol),
+                            reg.fullValue.isEmpty() ? nullText() : QVariant(reg.fullValue));
+            query.bindValue(placeholder(timeCol), QDateTime::currentMSecsSinceEpoch());
+            query.bindValue(placeholder(deviceCol), deviceId);
+            query.bindValue(placeholder(regAddrCol), regAddr);
+            if (query.exec())
+                continue;
             addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL request "
                                   "[2]"));
             addLog(QStringLiteral("    Query [%1]").arg(query.lastQuery()));
             addLog(QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(deviceId).arg(regAddr));
+            failedRegs.insert(i);
+            rolledBack = !transactionOpen();
         }
     }
     query.finish();
     endTransaction(true, "saveRegisterData");
+}
+
+bool CDataBaseHandler::transactionOpen()
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return true;
+    sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData());
+    // Out of autocommit mode only while a transaction is open.
+    return connection && sqlite3_get_autocommit(connection) == 0;
 }
 
 bool CDataBaseHandler::beginTransaction(const char *method)

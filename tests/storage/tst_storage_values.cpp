@@ -28,7 +28,8 @@ private slots:
     void saveRejected_data();
     void saveRejected();
     void saveGoesOnAfterFailingRegister();
-    void abortedUplinkKeepsOldValues();
+    void rolledBackRegister_data();
+    void rolledBackRegister();
     void registerParam_data();
     void registerParam();
     void failedStatements();
@@ -292,33 +293,56 @@ void tst_StorageValues::saveGoesOnAfterFailingRegister()
              QStringList({"0001", "-", "0003"}));
 }
 
-// An uplink whose transaction is rolled back at its last register keeps all the old values.
-void tst_StorageValues::abortedUplinkKeepsOldValues()
+void tst_StorageValues::rolledBackRegister_data()
 {
-    addDevice(QStringLiteral("H0000001"), 5050, 0,
-              {testRegister(0), testRegister(1), testRegister(2)});
-    save(uplink(QStringLiteral("H0000001"), 0,
-                {{"0001", "0001", 0}, {"0001", "0001", 1}, {"0001", "0001", 2}}));
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("failing");
+    QTest::addColumn<QStringList>("values");
+
+    QTest::addRow("first") << 5050 << "0" << QStringList{"0001", "0002", "0002"};
+    QTest::addRow("middle") << 5051 << "1" << QStringList{"0002", "0001", "0002"};
+    QTest::addRow("last") << 5052 << "2" << QStringList{"0002", "0002", "0001"};
+    QTest::addRow("first and last") << 5053 << "0, 2" << QStringList{"0001", "0002", "0001"};
+}
+
+// SQLite rolls the whole transaction back when a trigger raises ROLLBACK: the uplink is not half
+// saved, only the failing registers keep their old values.
+void tst_StorageValues::rolledBackRegister()
+{
+    QFETCH(int, port);
+    QFETCH(QString, failing);
+    QFETCH(QStringList, values);
+
+    const QString devEui = QStringLiteral("H%1").arg(port);
+    addDevice(devEui, port, 0, {testRegister(0), testRegister(1), testRegister(2)});
+    save(uplink(devEui, 0, {{"0001", "0001", 0}, {"0001", "0001", 1}, {"0001", "0001", 2}}));
+    const QString id
+        = side->scalar(QStringLiteral("SELECT device FROM devices WHERE dev_eui='%1';").arg(devEui))
+              .toString();
     QVERIFY(side->exec(QStringLiteral("CREATE TRIGGER fail BEFORE UPDATE ON dev_data WHEN "
-                                      "NEW.reg_addr = 2 AND NEW.port = 5050 BEGIN SELECT "
-                                      "RAISE(ROLLBACK, 'forced'); END;")));
+                                      "NEW.port = %1 AND NEW.reg_addr IN (%2) BEGIN SELECT "
+                                      "RAISE(ROLLBACK, 'forced'); END;")
+                           .arg(port)
+                           .arg(failing)));
     log->clear();
-    save(uplink(QStringLiteral("H0000001"), 0,
-                {{"0002", "0002", 0}, {"0002", "0002", 1}, {"0002", "0002", 2}}));
+    save(uplink(devEui, 0, {{"0002", "0002", 0}, {"0002", "0002", 1}, {"0002", "0002", 2}}));
     QVERIFY(side->exec(QStringLiteral("DROP TRIGGER fail;")));
-    QCOMPARE(side->column(
-                 QStringLiteral("SELECT value FROM dev_data WHERE port=5050 ORDER BY reg_addr;")),
-             QStringList({"0001", "0001", "0001"}));
-    QCOMPARE(log->count(QStringLiteral("Invalid SQL request [2]")), 1);
-    QCOMPARE(log->count(QStringLiteral(
-                 "ERROR: [CDataBaseHandler::saveRegisterData] Transaction is not committed!")),
-             1);
+
+    const QString valuesSql
+        = QStringLiteral("SELECT value FROM dev_data WHERE port=%1 ORDER BY reg_addr;").arg(port);
+    QCOMPARE(side->column(valuesSql), values);
+    QStringList expectedLog;
+    for (const QString &address : failing.split(QStringLiteral(", ")))
+        expectedLog << QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL "
+                                      "request [2]")
+                    << QStringLiteral("    Query [%1]").arg(SaveStatement)
+                    << QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(id, address);
+    QCOMPARE(log->lines(), expectedLog);
 
     // The storage is still usable afterwards.
-    save(uplink(QStringLiteral("H0000001"), 0, {{"0003", "0003", 2}}));
-    QCOMPARE(side->column(
-                 QStringLiteral("SELECT value FROM dev_data WHERE port=5050 ORDER BY reg_addr;")),
-             QStringList({"0001", "0001", "0003"}));
+    save(uplink(devEui, 0, {{"0003", "0003", 0}, {"0003", "0003", 1}, {"0003", "0003", 2}}));
+    QCOMPARE(side->column(valuesSql), QStringList({"0003", "0003", "0003"}));
+    QCOMPARE(log->lines(), expectedLog);
 }
 
 void tst_StorageValues::registerParam_data()
