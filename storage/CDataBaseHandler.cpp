@@ -58,6 +58,25 @@ uint16_t wordAt(const QByteArray &bytes, qsizetype first)
     return uint16_t(high << 8 | low);
 }
 
+// Column lists compared as SQLite compares names: ASCII letters match in either case.
+bool sameColumns(const QStringList &found, const QStringList &expected)
+{
+    const auto folded = [](QString name) {
+        for (QChar &c : name) {
+            if (c >= u'A' && c <= u'Z')
+                c = QChar(c.unicode() + (u'a' - u'A'));
+        }
+        return name;
+    };
+    if (found.size() != expected.size())
+        return false;
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        if (folded(found.at(i)) != folded(expected.at(i)))
+            return false;
+    }
+    return true;
+}
+
 // Addresses wrap at 16 bits, so no range is longer than this.
 constexpr quint32 AddressSpace = 0x10000;
 // Distinct Modbus read ranges remembered before the image cache starts over.
@@ -106,6 +125,21 @@ CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
                         "%13 TEXT DEFAULT NULL, %14 INTEGER, %15 INTEGER ); "),
          DevDataColumns, 14},
     };
+
+    // Rows are read by column index, so a table made with other columns would be misread: refuse
+    // the file before anything is written to it.
+    for (const STableDefinition &table : tables) {
+        const QStringList found = existingColumns(table.name);
+        if (found.isEmpty() || sameColumns(found, table.columns))
+            continue;
+        const QString reason
+            = QStringLiteral("Table \"%1\" has unexpected columns [%2], expected [%3]")
+                  .arg(table.name, found.join(QStringLiteral(", ")),
+                       table.columns.join(QStringLiteral(", ")));
+        failConstruction(QStringLiteral("ERROR! %1! DataBaseHandler is not running!").arg(reason),
+                         reason);
+        return;
+    }
 
     QSqlQuery query(db);
     for (const STableDefinition &table : tables) {
@@ -159,6 +193,18 @@ void CDataBaseHandler::failConstruction(const QString &text, const QString &reas
     lastError = reason;
     failed = true;
     deleteLater();
+}
+
+QStringList CDataBaseHandler::existingColumns(const QString &table)
+{
+    // table_xinfo also lists generated columns, which SELECT * returns as well.
+    QSqlQuery query(db);
+    QStringList columns;
+    if (!query.exec(QStringLiteral("PRAGMA table_xinfo(%1);").arg(table)))
+        return columns;
+    while (query.next())
+        columns.append(query.value(1).toString());
+    return columns;
 }
 
 bool CDataBaseHandler::createIndexes(const QList<DB::DbIndexDefinition> &indexes,

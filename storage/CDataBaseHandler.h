@@ -46,6 +46,8 @@ private:
     CDataBaseHandler();
 
     void failConstruction(const QString &text, const QString &reason);
+    // Column names of a table in the open file, in table order; empty when there is no such table.
+    QStringList existingColumns(const QString &table);
     bool createIndexes(const QList<DB::DbIndexDefinition> &indexes, const QString &table);
 
     bool checkNewDevice(QSqlQuery &query, const QString &table, const QString &devEui);
