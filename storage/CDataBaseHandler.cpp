@@ -8,10 +8,13 @@
 #include <QDebug>
 #include <QMutexLocker>
 #include <QSet>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QVariant>
 
-#include <utility>
+#include <sqlite3.h>
+
+#include <tuple>
 
 CDataBaseHandler *CDataBaseHandler::self = nullptr;
 bool CDataBaseHandler::failed = false;
@@ -53,6 +56,25 @@ uint16_t wordAt(const QByteArray &bytes, qsizetype first)
     const uint16_t high = first < bytes.size() ? uchar(bytes.at(first)) : 0;
     const uint16_t low = first + 1 < bytes.size() ? uchar(bytes.at(first + 1)) : 0;
     return uint16_t(high << 8 | low);
+}
+
+// Column lists compared as SQLite compares names: ASCII letters match in either case.
+bool sameColumns(const QStringList &found, const QStringList &expected)
+{
+    const auto folded = [](QString name) {
+        for (QChar &c : name) {
+            if (c >= u'A' && c <= u'Z')
+                c = QChar(c.unicode() + (u'a' - u'A'));
+        }
+        return name;
+    };
+    if (found.size() != expected.size())
+        return false;
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        if (folded(found.at(i)) != folded(expected.at(i)))
+            return false;
+    }
+    return true;
 }
 
 // Addresses wrap at 16 bits, so no range is longer than this.
@@ -104,6 +126,21 @@ CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
          DevDataColumns, 14},
     };
 
+    // Rows are read by column index, so a table made with other columns would be misread: refuse
+    // the file before anything is written to it.
+    for (const STableDefinition &table : tables) {
+        const QStringList found = existingColumns(table.name);
+        if (found.isEmpty() || sameColumns(found, table.columns))
+            continue;
+        const QString reason
+            = QStringLiteral("Table \"%1\" has unexpected columns [%2], expected [%3]")
+                  .arg(table.name, found.join(QStringLiteral(", ")),
+                       table.columns.join(QStringLiteral(", ")));
+        failConstruction(QStringLiteral("ERROR! %1! DataBaseHandler is not running!").arg(reason),
+                         reason);
+        return;
+    }
+
     QSqlQuery query(db);
     for (const STableDefinition &table : tables) {
         const int listSize
@@ -124,28 +161,9 @@ CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
         }
     }
 
-    const auto indexDef = [](const QString &name, const QStringList &columns) {
-        return SIndexDefinition{name, columns};
-    };
-    const QList<SIndexDefinition> deviceIndexes = {
-        indexDef(QStringLiteral("idx_eui"), {devCol(DeviceCol::DevEui)}),
-        indexDef(QStringLiteral("idx_device"), {devCol(DeviceCol::Device)}),
-    };
-    const QList<SIndexDefinition> deviceTcpIndexes = {
-        indexDef(QStringLiteral("idx_euiTCP"), {devCol(DeviceCol::DevEui)}),
-        indexDef(QStringLiteral("idx_deviceTCP"), {devCol(DeviceCol::Device)}),
-    };
-    const QList<SIndexDefinition> devDataIndexes = {
-        indexDef(QStringLiteral("idx_dev_parent"),
-                 {dataCol(DevDataCol::Device), dataCol(DevDataCol::Parent)}),
-        indexDef(QStringLiteral("idx_dev_regaddr"),
-                 {dataCol(DevDataCol::Device), dataCol(DevDataCol::RegAddr)}),
-        indexDef(QStringLiteral("idx_port_regaddr"),
-                 {dataCol(DevDataCol::Port), dataCol(DevDataCol::RegAddr)}),
-    };
-    if (createIndexes(deviceIndexes, DbNames::DevicesTable)
-        && createIndexes(deviceTcpIndexes, DbNames::DevicesTcpTable))
-        createIndexes(devDataIndexes, DbNames::DevDataTable);
+    if (createIndexes(DbIndexLists::Devices, DbNames::DevicesTable)
+        && createIndexes(DbIndexLists::DevicesTcp, DbNames::DevicesTcpTable))
+        createIndexes(DbIndexLists::DevData, DbNames::DevDataTable);
 }
 
 CDataBaseHandler::~CDataBaseHandler() = default;
@@ -177,7 +195,20 @@ void CDataBaseHandler::failConstruction(const QString &text, const QString &reas
     deleteLater();
 }
 
-bool CDataBaseHandler::createIndexes(const QList<SIndexDefinition> &indexes, const QString &table)
+QStringList CDataBaseHandler::existingColumns(const QString &table)
+{
+    // table_xinfo also lists generated columns, which SELECT * returns as well.
+    QSqlQuery query(db);
+    QStringList columns;
+    if (!query.exec(QStringLiteral("PRAGMA table_xinfo(%1);").arg(table)))
+        return columns;
+    while (query.next())
+        columns.append(query.value(1).toString());
+    return columns;
+}
+
+bool CDataBaseHandler::createIndexes(const QList<DB::DbIndexDefinition> &indexes,
+                                     const QString &table)
 {
     if (indexes.isEmpty()) {
         addLog(QStringLiteral("WARNING: [%1-%2] Empty input index list for <%3>")
@@ -188,7 +219,7 @@ bool CDataBaseHandler::createIndexes(const QList<SIndexDefinition> &indexes, con
         return false;
     }
     QSqlQuery query(db);
-    for (const SIndexDefinition &index : indexes) {
+    for (const DB::DbIndexDefinition &index : indexes) {
         QString text
             = QStringLiteral("CREATE INDEX IF NOT EXISTS %2 ON %1 (").arg(table, index.name);
         for (const QString &column : index.columns)
@@ -617,7 +648,10 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
             query.finish();
             addLog(QStringLiteral(
                 "ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]"));
-            addLog(rangeStatement);
+            addLog(DB::fillTemplate(
+                QStringLiteral("SELECT * FROM %1 WHERE %2=%3 AND %4 BETWEEN %5 AND %6;"),
+                {DB::DbNames::DevDataTable, portCol, QString::number(port), dataCol(Index::RegAddr),
+                 QString::number(first), QString::number(last)}));
             return image;
         }
         while (query.next())
@@ -730,9 +764,10 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     }
     query.finish();
 
-    // One uplink is one transaction: all of its registers become new together.
-    if (!beginTransaction("saveRegisterData"))
-        return;
+    // One uplink is one transaction: all of its registers become new together. Some failures
+    // (a RAISE(ROLLBACK) trigger, disk, I/O, memory and lock errors) make SQLite roll back the
+    // whole transaction instead of the one statement; the uplink is then saved again in a new
+    // transaction without the registers that failed, so only those keep their old values.
     const QString &valueCol = dataCol(Index::Value);
     const QString &fullValueCol = dataCol(Index::FullValue);
     const QString &timeCol = dataCol(Index::Time);
@@ -741,23 +776,45 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     query.prepare(DB::fillTemplate(
         QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
         {DB::DbNames::DevDataTable, valueCol, fullValueCol, timeCol, deviceCol, regAddrCol}));
-    for (const DB::SDbRegValue &reg : std::as_const(regData.regValues)) {
-        const int regAddr = int(quint32(regData.startAddr) + reg.regOffset);
-        query.bindValue(placeholder(valueCol), reg.value);
-        query.bindValue(placeholder(fullValueCol),
-                        reg.fullValue.isEmpty() ? nullText() : QVariant(reg.fullValue));
-        query.bindValue(placeholder(timeCol), QDateTime::currentMSecsSinceEpoch());
-        query.bindValue(placeholder(deviceCol), deviceId);
-        query.bindValue(placeholder(regAddrCol), regAddr);
-        if (!query.exec()) {
+    QSet<qsizetype> failedRegs;
+    bool rolledBack = true;
+    while (rolledBack) {
+        if (!beginTransaction("saveRegisterData"))
+            return;
+        rolledBack = false;
+        for (qsizetype i = 0; i < regData.regValues.size() && !rolledBack; ++i) {
+            if (failedRegs.contains(i))
+                continue;
+            const DB::SDbRegValue &reg = regData.regValues.at(i);
+            const int regAddr = int(quint32(regData.startAddr) + reg.regOffset);
+            query.bindValue(placeholder(valueCol), reg.value);
+            query.bindValue(placeholder(fullValueCol),
+                            reg.fullValue.isEmpty() ? nullText() : QVariant(reg.fullValue));
+            query.bindValue(placeholder(timeCol), QDateTime::currentMSecsSinceEpoch());
+            query.bindValue(placeholder(deviceCol), deviceId);
+            query.bindValue(placeholder(regAddrCol), regAddr);
+            if (query.exec())
+                continue;
             addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL request "
                                   "[2]"));
             addLog(QStringLiteral("    Query [%1]").arg(query.lastQuery()));
             addLog(QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(deviceId).arg(regAddr));
+            failedRegs.insert(i);
+            rolledBack = !transactionOpen();
         }
     }
     query.finish();
     endTransaction(true, "saveRegisterData");
+}
+
+bool CDataBaseHandler::transactionOpen()
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return true;
+    sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData());
+    // Out of autocommit mode only while a transaction is open.
+    return connection && sqlite3_get_autocommit(connection) == 0;
 }
 
 bool CDataBaseHandler::beginTransaction(const char *method)

@@ -48,16 +48,12 @@ public slots:
     void saveRegisterData(DB::SDbDeviceRegDataSet regData);
 
 private:
-    struct SIndexDefinition
-    {
-        QString name;
-        QStringList columns;
-    };
-
     CDataBaseHandler();
 
     void failConstruction(const QString &text, const QString &reason);
-    bool createIndexes(const QList<SIndexDefinition> &indexes, const QString &table);
+    // Column names of a table in the open file, in table order; empty when there is no such table.
+    QStringList existingColumns(const QString &table);
+    bool createIndexes(const QList<DB::DbIndexDefinition> &indexes, const QString &table);
 
     bool checkNewDevice(QSqlQuery &query, const QString &table, const QString &devEui);
     bool insertDeviceRow(QSqlQuery &query, const QString &table,
@@ -70,6 +66,8 @@ private:
     // otherwise (or when the commit fails); failures are logged with the operation's name.
     bool beginTransaction(const char *method);
     bool endTransaction(bool done, const char *method);
+    // False once SQLite has ended the open transaction itself (rolled it back after an error).
+    bool transactionOpen();
 
     QSqlDatabase db;
     QMutex mutex;

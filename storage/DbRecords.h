@@ -67,6 +67,33 @@ enum Index : int {
 };
 } // namespace DevDataCol
 
+// One index of a table: its name and its columns in index order.
+struct DbIndexDefinition
+{
+    QString name;
+    QStringList columns;
+};
+
+// The indexes made at opening, one list per table.
+namespace DbIndexLists {
+inline const QList<DbIndexDefinition> Devices = {
+    {QStringLiteral("idx_eui"), {DeviceColumns.at(DeviceCol::DevEui)}},
+    {QStringLiteral("idx_device"), {DeviceColumns.at(DeviceCol::Device)}},
+};
+inline const QList<DbIndexDefinition> DevicesTcp = {
+    {QStringLiteral("idx_euiTCP"), {DeviceColumns.at(DeviceCol::DevEui)}},
+    {QStringLiteral("idx_deviceTCP"), {DeviceColumns.at(DeviceCol::Device)}},
+};
+inline const QList<DbIndexDefinition> DevData = {
+    {QStringLiteral("idx_dev_parent"),
+     {DevDataColumns.at(DevDataCol::Device), DevDataColumns.at(DevDataCol::Parent)}},
+    {QStringLiteral("idx_dev_regaddr"),
+     {DevDataColumns.at(DevDataCol::Device), DevDataColumns.at(DevDataCol::RegAddr)}},
+    {QStringLiteral("idx_port_regaddr"),
+     {DevDataColumns.at(DevDataCol::Port), DevDataColumns.at(DevDataCol::RegAddr)}},
+};
+} // namespace DbIndexLists
+
 // Where a register's value comes from.
 enum RegisterSource : quint32 {
     SourceServer = 0, // uplink metadata

@@ -23,6 +23,8 @@ private slots:
     void missingIndexesComeBack();
     void failedTableStatement();
     void unopenableFileOnDebugStream();
+    void foreignColumns_data();
+    void foreignColumns();
 
 private:
     struct SRun
@@ -77,6 +79,12 @@ QStringList tables(SideConnection &side)
     return side.column(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND "
                                       "name NOT LIKE 'sqlite_%' ORDER BY name;"));
 }
+
+const QString DeviceList = QStringLiteral("device, name, app_eui, dev_eui, port, start_addr");
+const QString DeviceTcpList = QStringLiteral("device, name, app_eui, dev_eui, port");
+const QString DevDataList = QStringLiteral(
+    "device, port, reg_addr, start_value, grating_period, bit_size, data_type, value, full_value, "
+    "time, name, unit, parent, source");
 
 const QStringList ExpectedIndexes = {
     QStringLiteral("idx_dev_parent dev_data: device,parent"),
@@ -262,6 +270,99 @@ void tst_StorageSchema::unopenableFileOnDebugStream()
     QCOMPARE(run.log.size(), 1);
     QVERIFY(run.log.first().startsWith(OpenFailure));
     QVERIFY(run.debug.contains(OpenFailure));
+}
+
+void tst_StorageSchema::foreignColumns_data()
+{
+    QTest::addColumn<QString>("table");
+    // Column definitions of the table found in the file, in order.
+    QTest::addColumn<QStringList>("columns");
+    // The list the refusal names; empty when the file is accepted.
+    QTest::addColumn<QString>("found");
+
+    const QStringList devData = DevDataList.split(QStringLiteral(", "));
+    QStringList extraInMiddle = devData;
+    extraInMiddle.insert(1, QStringLiteral("extra"));
+    QStringList generated = devData;
+    generated.insert(1, QStringLiteral("extra INTEGER GENERATED ALWAYS AS (1)"));
+    QStringList renamed = DeviceList.split(QStringLiteral(", "));
+    renamed[3] = QStringLiteral("deveui");
+
+    QTest::addRow("dev_data extra column after device")
+        << "dev_data" << extraInMiddle
+        << "device, extra, port, reg_addr, start_value, grating_period, bit_size, data_type, "
+           "value, full_value, time, name, unit, parent, source";
+    QTest::addRow("dev_data generated column after device")
+        << "dev_data" << generated
+        << "device, extra, port, reg_addr, start_value, grating_period, bit_size, data_type, "
+           "value, full_value, time, name, unit, parent, source";
+    QTest::addRow("dev_data without source")
+        << "dev_data" << devData.mid(0, 13)
+        << "device, port, reg_addr, start_value, grating_period, bit_size, data_type, value, "
+           "full_value, time, name, unit, parent";
+    QTest::addRow("dev_data extra trailing column")
+        << "dev_data" << devData + QStringList{QStringLiteral("note")} << DevDataList + ", note";
+    QTest::addRow("devices dev_eui renamed")
+        << "devices" << renamed << "device, name, app_eui, deveui, port, start_addr";
+    QTest::addRow("devicesTCP with start_addr")
+        << "devicesTCP" << DeviceList.split(QStringLiteral(", ")) << DeviceList;
+    // Names compare as SQLite compares them, and declared types do not matter.
+    QTest::addRow("other letter case and types accepted")
+        << "devices"
+        << QStringList{"DEVICE INTEGER PRIMARY KEY",
+                       "Name BLOB",
+                       "app_eui",
+                       "dev_eui TEXT",
+                       "port TEXT",
+                       "start_addr REAL"}
+        << "";
+}
+
+// A table made with other columns would be read by index into the wrong fields: the file is left
+// as it is and the storage is not made.
+void tst_StorageSchema::foreignColumns()
+{
+    QFETCH(QString, table);
+    QFETCH(QStringList, columns);
+    QFETCH(QString, found);
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    {
+        SideConnection side(file);
+        QVERIFY2(side.exec(QStringLiteral("CREATE TABLE %1 (%2);")
+                               .arg(table, columns.join(QStringLiteral(", ")))),
+                 qPrintable(side.lastError()));
+    }
+    QFile before(file);
+    QVERIFY(before.open(QIODevice::ReadOnly));
+    const QByteArray bytes = before.readAll();
+    before.close();
+
+    const SRun run = openIn(dir.path());
+    if (found.isEmpty()) {
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.log, QStringList());
+        // The indexes name the columns as the table spells them.
+        SideConnection side(file);
+        QCOMPARE(indexes(side).join(QLatin1Char('\n')).toLower(),
+                 ExpectedIndexes.join(QLatin1Char('\n')).toLower());
+        return;
+    }
+    const QString expected = table == QLatin1String("dev_data")  ? DevDataList
+                             : table == QLatin1String("devices") ? DeviceList
+                                                                 : DeviceTcpList;
+    const QString line = QStringLiteral("ERROR! Table \"%1\" has unexpected columns [%2], "
+                                        "expected [%3]! DataBaseHandler is not running!")
+                             .arg(table, found, expected);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.log, QStringList{line});
+    QVERIFY2(run.debug.contains(line), qPrintable(run.debug));
+    QFile after(file);
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QVERIFY(after.readAll() == bytes);
+    SideConnection side(file);
+    QCOMPARE(tables(side), QStringList{table});
 }
 
 QTEST_GUILESS_MAIN(tst_StorageSchema)

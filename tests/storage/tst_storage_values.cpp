@@ -28,7 +28,8 @@ private slots:
     void saveRejected_data();
     void saveRejected();
     void saveGoesOnAfterFailingRegister();
-    void abortedUplinkKeepsOldValues();
+    void rolledBackRegister_data();
+    void rolledBackRegister();
     void registerParam_data();
     void registerParam();
     void failedStatements();
@@ -292,33 +293,56 @@ void tst_StorageValues::saveGoesOnAfterFailingRegister()
              QStringList({"0001", "-", "0003"}));
 }
 
-// An uplink whose transaction is rolled back at its last register keeps all the old values.
-void tst_StorageValues::abortedUplinkKeepsOldValues()
+void tst_StorageValues::rolledBackRegister_data()
 {
-    addDevice(QStringLiteral("H0000001"), 5050, 0,
-              {testRegister(0), testRegister(1), testRegister(2)});
-    save(uplink(QStringLiteral("H0000001"), 0,
-                {{"0001", "0001", 0}, {"0001", "0001", 1}, {"0001", "0001", 2}}));
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("failing");
+    QTest::addColumn<QStringList>("values");
+
+    QTest::addRow("first") << 5050 << "0" << QStringList{"0001", "0002", "0002"};
+    QTest::addRow("middle") << 5051 << "1" << QStringList{"0002", "0001", "0002"};
+    QTest::addRow("last") << 5052 << "2" << QStringList{"0002", "0002", "0001"};
+    QTest::addRow("first and last") << 5053 << "0, 2" << QStringList{"0001", "0002", "0001"};
+}
+
+// SQLite rolls the whole transaction back when a trigger raises ROLLBACK: the uplink is not half
+// saved, only the failing registers keep their old values.
+void tst_StorageValues::rolledBackRegister()
+{
+    QFETCH(int, port);
+    QFETCH(QString, failing);
+    QFETCH(QStringList, values);
+
+    const QString devEui = QStringLiteral("H%1").arg(port);
+    addDevice(devEui, port, 0, {testRegister(0), testRegister(1), testRegister(2)});
+    save(uplink(devEui, 0, {{"0001", "0001", 0}, {"0001", "0001", 1}, {"0001", "0001", 2}}));
+    const QString id
+        = side->scalar(QStringLiteral("SELECT device FROM devices WHERE dev_eui='%1';").arg(devEui))
+              .toString();
     QVERIFY(side->exec(QStringLiteral("CREATE TRIGGER fail BEFORE UPDATE ON dev_data WHEN "
-                                      "NEW.reg_addr = 2 AND NEW.port = 5050 BEGIN SELECT "
-                                      "RAISE(ROLLBACK, 'forced'); END;")));
+                                      "NEW.port = %1 AND NEW.reg_addr IN (%2) BEGIN SELECT "
+                                      "RAISE(ROLLBACK, 'forced'); END;")
+                           .arg(port)
+                           .arg(failing)));
     log->clear();
-    save(uplink(QStringLiteral("H0000001"), 0,
-                {{"0002", "0002", 0}, {"0002", "0002", 1}, {"0002", "0002", 2}}));
+    save(uplink(devEui, 0, {{"0002", "0002", 0}, {"0002", "0002", 1}, {"0002", "0002", 2}}));
     QVERIFY(side->exec(QStringLiteral("DROP TRIGGER fail;")));
-    QCOMPARE(side->column(
-                 QStringLiteral("SELECT value FROM dev_data WHERE port=5050 ORDER BY reg_addr;")),
-             QStringList({"0001", "0001", "0001"}));
-    QCOMPARE(log->count(QStringLiteral("Invalid SQL request [2]")), 1);
-    QCOMPARE(log->count(QStringLiteral(
-                 "ERROR: [CDataBaseHandler::saveRegisterData] Transaction is not committed!")),
-             1);
+
+    const QString valuesSql
+        = QStringLiteral("SELECT value FROM dev_data WHERE port=%1 ORDER BY reg_addr;").arg(port);
+    QCOMPARE(side->column(valuesSql), values);
+    QStringList expectedLog;
+    for (const QString &address : failing.split(QStringLiteral(", ")))
+        expectedLog << QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL "
+                                      "request [2]")
+                    << QStringLiteral("    Query [%1]").arg(SaveStatement)
+                    << QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(id, address);
+    QCOMPARE(log->lines(), expectedLog);
 
     // The storage is still usable afterwards.
-    save(uplink(QStringLiteral("H0000001"), 0, {{"0003", "0003", 2}}));
-    QCOMPARE(side->column(
-                 QStringLiteral("SELECT value FROM dev_data WHERE port=5050 ORDER BY reg_addr;")),
-             QStringList({"0001", "0001", "0003"}));
+    save(uplink(devEui, 0, {{"0003", "0003", 0}, {"0003", "0003", 1}, {"0003", "0003", 2}}));
+    QCOMPARE(side->column(valuesSql), QStringList({"0003", "0003", "0003"}));
+    QCOMPARE(log->lines(), expectedLog);
 }
 
 void tst_StorageValues::registerParam_data()
@@ -367,21 +391,27 @@ void tst_StorageValues::failedStatements()
     bool ok = true;
     QVERIFY(storage->getRegisterData(5020, 10, 2, &ok).isEmpty());
     QVERIFY(!ok);
+    // The logged statement shows the numbers; the range end is not cut to 16 bits.
+    QVERIFY(storage->getRegisterData(70000, 65535, 2).isEmpty());
     const DB::SRegisterParam param = storage->getRegisterParam(QStringLiteral("A0000001"), 10);
     QCOMPARE(param.multiplier, 1.0);
     QCOMPARE(param.units, QString());
     save(uplink(QStringLiteral("A0000001"), 10, {{"0009", "0009", 0}}));
     QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data_away RENAME TO dev_data;")));
     const QStringList lines = log->lines();
-    QCOMPARE(lines.mid(0, 4),
-             QStringList({QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL "
-                                         "request [1]"),
-                          QStringLiteral("SELECT * FROM dev_data WHERE port=:port AND reg_addr "
-                                         "BETWEEN :first AND :last;"),
+    const QString readFailure
+        = QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]");
+    QCOMPARE(lines.mid(0, 6),
+             QStringList({readFailure,
+                          QStringLiteral("SELECT * FROM dev_data WHERE port=5020 AND reg_addr "
+                                         "BETWEEN 10 AND 11;"),
+                          readFailure,
+                          QStringLiteral("SELECT * FROM dev_data WHERE port=70000 AND reg_addr "
+                                         "BETWEEN 65535 AND 65536;"),
                           QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Invalid SQL "
                                          "request [1]"),
                           RegisterParamStatement}));
-    QCOMPARE(lines.value(4), QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid "
+    QCOMPARE(lines.value(6), QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid "
                                             "SQL request [2]"));
 
     QVERIFY(side->exec(QStringLiteral("ALTER TABLE devices RENAME TO devices_away;")));
