@@ -40,6 +40,9 @@ CServerHandler::CServerHandler() : QObject(nullptr)
             Qt::QueuedConnection);
     reconnectTimer = new QTimer;
     connect(reconnectTimer, &QTimer::timeout, this, &CServerHandler::reconnectLastAuthData);
+    connectTimer = new QTimer;
+    connectTimer->setSingleShot(true);
+    connect(connectTimer, &QTimer::timeout, this, &CServerHandler::connectTimeoutSlot);
 }
 
 CServerHandler::~CServerHandler()
@@ -48,6 +51,7 @@ CServerHandler::~CServerHandler()
     delete pingTimer;
     delete responseTimer;
     delete reconnectTimer;
+    delete connectTimer;
     // A request may still be in flight: release its wait before the mutex goes.
     releaseWait();
 }
@@ -77,11 +81,13 @@ void CServerHandler::connectSlot(QString _origin, QString _login, QString _passw
 void CServerHandler::openSocket(const QUrl &_url)
 {
     attemptOpen = true;
+    connectTimer->start(intervals.connectTimeout);
     socket.open(_url);
 }
 
 void CServerHandler::socketConnectedSlot()
 {
+    connectTimer->stop();
     state = Ping;
     sendMessage(ServerMessages::probe());
     emit changeServerStatus(COMM::PingWaiting);
@@ -106,8 +112,23 @@ void CServerHandler::socketErrorSlot(QAbstractSocket::SocketError _error)
     endAttempt();
 }
 
+void CServerHandler::connectTimeoutSlot()
+{
+    if (!attemptOpen)
+        return;
+    qDebug() << "[CServerHandler::connectTimeoutSlot] Not connected within"
+             << connectTimer->interval() << "ms, attempt closed";
+    // Closed rather than aborted: after an abort the next close() would write its frame into
+    // the dead socket. The close is reported through disconnected() once TCP is connected and
+    // through error() before; should neither come, the attempt ends here all the same.
+    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    if (attemptOpen)
+        endAttempt();
+}
+
 void CServerHandler::endAttempt()
 {
+    connectTimer->stop();
     attemptOpen = false;
     state = Disconnected;
     emit changeServerStatus(COMM::Disconnected);

@@ -33,8 +33,12 @@ public:
     // The periods of the link in milliseconds. The defaults are the shipped values.
     struct SIntervals
     {
-        int pingTimeout = 2000;     // answer to the probe and to the login
-        int reconnect = 60000;      // between connection attempts after a disconnection
+        int pingTimeout = 2000; // answer to the probe and to the login
+        int reconnect = 60000;  // between connection attempts after a disconnection
+        // From the opening of the socket to the completed WebSocket handshake (host lookup, TCP,
+        // TLS and upgrade). An attempt not connected by then is closed and ends as a refused one.
+        // Room for a slow lookup or a few lost SYNs, and still short beside the reconnect period.
+        int connectTimeout = 10000;
         int response = 60000;       // device list and last packets
         int sendDataResponse = 100; // downlink
     };
@@ -70,6 +74,7 @@ public slots:
 
 private slots:
     void socketErrorSlot(QAbstractSocket::SocketError _error);
+    void connectTimeoutSlot();
 
 protected:
     // Protected so that tests and the fuzz target can make instances of their own.
@@ -99,9 +104,11 @@ private:
     QString url;
     QTimer *pingTimer = nullptr;
     QTimer *reconnectTimer = nullptr;
+    QTimer *connectTimer = nullptr;
 
     // True from the opening of the socket until the end of that attempt has been reported: a
-    // refused handshake reports only an error, other failures an error and a disconnection.
+    // refused handshake reports only an error, other failures an error and a disconnection, and a
+    // stalled one nothing until connectTimer closes it.
     bool attemptOpen = false;
     SIntervals intervals;
 };

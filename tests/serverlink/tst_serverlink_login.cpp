@@ -3,11 +3,15 @@
 #include "TempWorkDir.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 Q_DECLARE_METATYPE(NetServerCore::Handshake)
+Q_DECLARE_METATYPE(NetServerCore::ProbeReply)
 
 // Connection, probe, login and reconnection of the link against a fake network server.
 class TestServerLinkLogin : public QObject
@@ -30,6 +34,10 @@ private slots:
     void invalidUrlKeepsLastValid();
     void refusedHandshakeIsRetried_data();
     void refusedHandshakeIsRetried();
+    void stalledHandshakeIsRetried();
+    void unacceptedConnectionIsRetried();
+    void connectedAttemptIsKept_data();
+    void connectedAttemptIsKept();
 
 private:
     std::unique_ptr<TempWorkDir> workDir;
@@ -42,6 +50,58 @@ CServerHandler::SIntervals withReconnect(int ms)
 {
     CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
     periods.reconnect = ms;
+    return periods;
+}
+
+const QString GivenUp = QStringLiteral("[CServerHandler::connectTimeoutSlot] Not connected within "
+                                       "200 ms, attempt closed");
+
+// Answers no connection attempt: either it accepts the TCP connection and never answers the
+// upgrade, or it lets the kernel's accept queue fill up so that later connections stay unaccepted.
+struct SilentServer
+{
+    explicit SilentServer(bool acceptTcp)
+    {
+        if (!acceptTcp)
+            server.setListenBacklogSize(1);
+        listening = server.listen(QHostAddress::LocalHost, 0);
+        if (!acceptTcp && listening)
+            server.pauseAccepting();
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this]() {
+            while (QTcpSocket *tcp = server.nextPendingConnection()) {
+                connections.append(tcp);
+                QObject::connect(tcp, &QTcpSocket::readyRead, tcp,
+                                 [this, tcp]() { requests += tcp->readAll(); });
+                QObject::connect(tcp, &QTcpSocket::disconnected, tcp, [this]() { ++closed; });
+                if (onConnection)
+                    onConnection(connections.size());
+            }
+        });
+        if (!acceptTcp) {
+            // A backlog of one holds two connections; the next one is left without an answer.
+            for (auto &filler : fillers) {
+                filler = std::make_unique<QTcpSocket>();
+                filler->connectToHost(QHostAddress::LocalHost, server.serverPort());
+                listening = listening && filler->waitForConnected(5000);
+            }
+        }
+    }
+    QString url() const { return QStringLiteral("ws://127.0.0.1:%1").arg(server.serverPort()); }
+
+    std::unique_ptr<QTcpSocket> fillers[2];
+    bool listening = false;
+    QList<QTcpSocket *> connections; // children of the server
+    QByteArray requests;
+    int closed = 0;
+    std::function<void(int count)> onConnection;
+    QTcpServer server; // last, so its sockets go before the counters their handlers touch
+};
+
+CServerHandler::SIntervals stallPeriods()
+{
+    CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
+    periods.connectTimeout = 200;
+    periods.reconnect = 300;
     return periods;
 }
 } // namespace
@@ -263,6 +323,93 @@ void TestServerLinkLogin::refusedHandshakeIsRetried()
     QList<int> expected(f->fake->refusedHandshakes() + 1, 5);
     expected << 1 << 3 << 0;
     QCOMPARE(seen, expected);
+}
+
+void TestServerLinkLogin::stalledHandshakeIsRetried()
+{
+    SilentServer silent(true);
+    QVERIFY(silent.listening);
+    CServerHandler::SIntervals periods = stallPeriods();
+    f->makeLink(periods);
+
+    QList<int> seenAtSecond;
+    int closedAtSecond = -1;
+    silent.onConnection = [&](int count) {
+        if (count != 2)
+            return;
+        seenAtSecond = f->seenStatuses();
+        closedAtSecond = silent.closed;
+        // The second attempt ends on a long period, so the link stays quiet after it.
+        periods.reconnect = 600000;
+        f->link->setIntervals(periods);
+    };
+    f->link->connectSlot(silent.url(), QStringLiteral("admin"), QStringLiteral("admin"));
+
+    // connectSlot's 5, then one 5 when the unanswered upgrade is given up and its connection
+    // closed; the reconnection period then brings a new attempt, which ends the same way.
+    QTRY_COMPARE(silent.connections.size(), 2);
+    QVERIFY(silent.requests.contains("Upgrade: websocket"));
+    QCOMPARE(seenAtSecond, (QList<int>{5, 5}));
+    QCOMPARE(closedAtSecond, 1);
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 5, 5}));
+    QTRY_COMPARE(silent.closed, 2);
+    QCOMPARE(f->debug->count(GivenUp), 2);
+
+    // The reopened attempt had set the probe state; its end leaves state 0, where even a
+    // probe reply is ignored.
+    QVERIFY(QMetaObject::invokeMethod(f->link.get(), "textMessageReceivedSlot",
+                                      Q_ARG(QString, R"({"err_string":"unknown_cmd"})")));
+    QCOMPARE(f->seenStatuses(), (QList<int>{5, 5, 5}));
+}
+
+void TestServerLinkLogin::unacceptedConnectionIsRetried()
+{
+    SilentServer silent(false);
+    QVERIFY(silent.listening);
+    f->makeLink(stallPeriods());
+    f->link->connectSlot(silent.url(), QStringLiteral("admin"), QStringLiteral("admin"));
+
+    // Given up before TCP is even connected: each attempt still reports its 5 exactly once, and
+    // the period keeps trying.
+    QTRY_VERIFY(f->debug->count(GivenUp) >= 2);
+    const QList<int> seen = f->seenStatuses();
+    QCOMPARE(seen, QList<int>(1 + f->debug->count(GivenUp), 5));
+    QVERIFY(silent.connections.isEmpty());
+}
+
+void TestServerLinkLogin::connectedAttemptIsKept_data()
+{
+    QTest::addColumn<NetServerCore::ProbeReply>("probeReply");
+    QTest::addColumn<bool>("authReply");
+    QTest::addColumn<QList<int>>("expected");
+
+    QTest::addRow("login accepted")
+        << NetServerCore::ProbeReply::WithErrString << true << QList<int>{5, 1, 3, 0};
+    QTest::addRow("probe unanswered")
+        << NetServerCore::ProbeReply::None << true << QList<int>{5, 1};
+    QTest::addRow("login unanswered")
+        << NetServerCore::ProbeReply::WithErrString << false << QList<int>{5, 1, 3};
+}
+
+void TestServerLinkLogin::connectedAttemptIsKept()
+{
+    QFETCH(NetServerCore::ProbeReply, probeReply);
+    QFETCH(bool, authReply);
+    QFETCH(QList<int>, expected);
+
+    CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
+    periods.connectTimeout = 100;
+    f->makeLink(periods);
+    f->fake->setProbeReply(probeReply);
+    f->fake->setAuthReplyEnabled(authReply);
+    f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QTRY_COMPARE(f->seenStatuses(), expected);
+
+    // A completed handshake ends the connect time-out: long after it, nothing has changed.
+    QVERIFY(!f->statusSpy->wait(5 * periods.connectTimeout));
+    QCOMPARE(f->seenStatuses(), expected);
+    QCOMPARE(f->fake->connectionCount(), 1);
+    QCOMPARE(f->fake->connectionAttempts(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestServerLinkLogin)
