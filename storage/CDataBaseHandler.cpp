@@ -181,9 +181,7 @@ bool CDataBaseHandler::createIndexes(const QList<SIndexDefinition> &indexes, con
 {
     if (indexes.isEmpty()) {
         addLog(QStringLiteral("WARNING: [%1-%2] Empty input index list for <%3>")
-                   .arg(IndexContext)
-                   .arg(208)
-                   .arg(table),
+                   .arg(IndexContext, QString::number(208), table),
                CLogFile::LogError);
         return false;
     }
@@ -197,9 +195,7 @@ bool CDataBaseHandler::createIndexes(const QList<SIndexDefinition> &indexes, con
         text += QStringLiteral(" );");
         if (!query.exec(text)) {
             addLog(QStringLiteral("ERROR [%1-%2]: invalid sql request 3 for <%3.%4>!")
-                       .arg(IndexContext)
-                       .arg(232)
-                       .arg(table, index.name),
+                       .arg(IndexContext, QString::number(232), table, index.name),
                    CLogFile::LogError);
             addLog(text, CLogFile::LogError);
             return false;
@@ -324,8 +320,8 @@ bool CDataBaseHandler::insertDeviceRegisters(QSqlQuery &query, quint32 deviceId,
         if (written.contains(address)) {
             addLog(QStringLiteral("WARNING: [CDataBaseHandler::registerNewDevice] Register [0x%1] "
                                   "for device [%2] already exist!")
-                       .arg(address, 4, 16, QLatin1Char('0'))
-                       .arg(devInfo.devEui));
+                       .arg(QString::number(address, 16).rightJustified(4, QLatin1Char('0')),
+                            devInfo.devEui));
             continue;
         }
         query.addBindValue(deviceId);
