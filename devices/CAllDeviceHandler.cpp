@@ -29,8 +29,7 @@ std::optional<QJsonDocument> parseJsonFile(QFile &file)
     if (error.error != QJsonParseError::NoError) {
         addLog(QStringLiteral("ERROR: [CAllDeviceHandler] Invalid parsing JSON file [%1]: "
                               "error[%2], row[%3]")
-                   .arg(file.fileName(), error.errorString())
-                   .arg(error.offset));
+                   .arg(file.fileName(), error.errorString(), QString::number(error.offset)));
         return std::nullopt;
     }
     return document;
@@ -211,8 +210,7 @@ void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, Prot
     else
         modbusDevices.insert(_devInfo.devEui, _devInfo);
     addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
-               .arg(_devInfo.devEui)
-               .arg(port));
+               .arg(_devInfo.devEui, QString::number(port)));
 }
 
 void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
@@ -240,8 +238,7 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
     }
     qDebug().noquote()
         << QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], port[%2]")
-               .arg(_devEui)
-               .arg(_port);
+               .arg(_devEui, QString::number(_port));
 }
 
 bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription _devInfo,
@@ -259,15 +256,13 @@ bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription 
     if (!tcpServers.contains(OldPort)) {
         addLog(QStringLiteral("WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] No TCP "
                               "server on old port [%1] of device DevEUI[%2]!")
-                   .arg(OldPort)
-                   .arg(devEui));
+                   .arg(QString::number(OldPort), devEui));
         return false;
     }
     if (newPort == OldPort) {
         addLog(QStringLiteral("WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Device "
                               "DevEUI[%1] is already on port [%2]!")
-                   .arg(devEui)
-                   .arg(newPort));
+                   .arg(devEui, QString::number(newPort)));
         return false;
     }
     if (tcpServers.contains(newPort) || modbusServers.contains(newPort)) {
@@ -283,8 +278,7 @@ bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription 
     tcpDevices.insert(devEui, newPort);
     addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] Device DevEUI[%1] updated is new "
                           "port[%2]!")
-               .arg(devEui)
-               .arg(newPort));
+               .arg(devEui, QString::number(newPort)));
     return true;
 }
 

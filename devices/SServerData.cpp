@@ -36,8 +36,8 @@ SServerData::SServerData(const QJsonObject &object)
     }
     bitSize = keyword->bitSize;
     type = keyword->type;
-    qDebug().noquote()
-        << QStringLiteral("[%1] - bitSize[%2], type[%3]").arg(dataCode).arg(bitSize).arg(type);
+    qDebug().noquote() << QStringLiteral("[%1] - bitSize[%2], type[%3]")
+                              .arg(dataCode, QString::number(bitSize), type);
     regMapBias = object.value(RequiredKeys.at(1)).toInt(0);
     regBitBias = object.value(RequiredKeys.at(2)).toInt(0);
     regBitSize = object.value(RequiredKeys.at(3)).toInt(0);

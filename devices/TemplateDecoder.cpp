@@ -126,10 +126,8 @@ void appendField(DB::SDbDeviceRegDataSet &set, const SDevicePacketField &field,
     if (!bytesInside(payload.size(), field.packetBias, n)) {
         log(QStringLiteral("WARNING: ") + Prefix
             + QStringLiteral("Field [%1] lies outside the packet: bias [%2], size [%3], real [%4]")
-                  .arg(field.dataName)
-                  .arg(field.packetBias)
-                  .arg(n)
-                  .arg(payload.size()));
+                  .arg(field.dataName, QString::number(field.packetBias), QString::number(n),
+                       QString::number(payload.size())));
         return;
     }
 
@@ -142,7 +140,8 @@ void appendField(DB::SDbDeviceRegDataSet &set, const SDevicePacketField &field,
         text = QString::fromUtf8(payload.mid(field.packetBias, n));
     } else {
         log(QStringLiteral("WARNING: ") + Prefix
-            + QStringLiteral("Unsupport data type [%1] for size [%2]").arg(field.dataType).arg(n));
+            + QStringLiteral("Unsupport data type [%1] for size [%2]")
+                  .arg(field.dataType, QString::number(n)));
         return;
     }
 
@@ -179,9 +178,8 @@ std::optional<DB::SDbDeviceRegDataSet> decode(const SDeviceTemplate &deviceTempl
     if (qint64(packet->packetSize) != qint64(payload.size())) {
         log(QStringLiteral("WARNING: ") + Prefix
             + QStringLiteral("Invalid size of packet [%1][%2]. Expect [%3], real [%4]")
-                  .arg(typeByteText(type), hexText(payload))
-                  .arg(packet->packetSize)
-                  .arg(payload.size()));
+                  .arg(typeByteText(type), hexText(payload), QString::number(packet->packetSize),
+                       QString::number(payload.size())));
         return std::nullopt;
     }
     for (const SDevicePacketField &field : packet->fields)

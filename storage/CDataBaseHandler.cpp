@@ -212,9 +212,7 @@ bool CDataBaseHandler::createIndexes(const QList<DB::DbIndexDefinition> &indexes
 {
     if (indexes.isEmpty()) {
         addLog(QStringLiteral("WARNING: [%1-%2] Empty input index list for <%3>")
-                   .arg(IndexContext)
-                   .arg(208)
-                   .arg(table),
+                   .arg(IndexContext, QString::number(208), table),
                CLogFile::LogError);
         return false;
     }
@@ -228,9 +226,7 @@ bool CDataBaseHandler::createIndexes(const QList<DB::DbIndexDefinition> &indexes
         text += QStringLiteral(" );");
         if (!query.exec(text)) {
             addLog(QStringLiteral("ERROR [%1-%2]: invalid sql request 3 for <%3.%4>!")
-                       .arg(IndexContext)
-                       .arg(232)
-                       .arg(table, index.name),
+                       .arg(IndexContext, QString::number(232), table, index.name),
                    CLogFile::LogError);
             addLog(text, CLogFile::LogError);
             return false;
@@ -355,8 +351,8 @@ bool CDataBaseHandler::insertDeviceRegisters(QSqlQuery &query, quint32 deviceId,
         if (written.contains(address)) {
             addLog(QStringLiteral("WARNING: [CDataBaseHandler::registerNewDevice] Register [0x%1] "
                                   "for device [%2] already exist!")
-                       .arg(address, 4, 16, QLatin1Char('0'))
-                       .arg(devInfo.devEui));
+                       .arg(QString::number(address, 16).rightJustified(4, QLatin1Char('0')),
+                            devInfo.devEui));
             continue;
         }
         query.addBindValue(deviceId);

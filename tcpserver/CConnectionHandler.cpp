@@ -168,8 +168,7 @@ void CConnectionHandler::incomingTCPDataHandler()
     const QByteArray hex = data.toHex();
     addLog(QStringLiteral("INFO: [CDeviceHandler::incomingTCPDataHandler] Recived data [%1] from a "
                           "TCP socket from a port %2.")
-               .arg(QString::fromLatin1(hex))
-               .arg(port));
+               .arg(QString::fromLatin1(hex), QString::number(port)));
     CServerHandler::getInstance()->sendData(devEui, QByteArrayLiteral("04") + hex);
 }
 
@@ -177,8 +176,7 @@ void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)
 {
     addLog(QStringLiteral("INFO: [CDeviceHandler::sendTCPDataToSocket] Send data [%1] for a TCP "
                           "socket in port %2.")
-               .arg(QString::fromUtf8(packet))
-               .arg(port));
+               .arg(QString::fromUtf8(packet), QString::number(port)));
     write(packet);
 }
 

@@ -99,9 +99,8 @@ void CDeviceHandler::sendTCPData(QByteArray chunk, quint32 chunkWord)
     qDebug().noquote() << QStringLiteral("[CDeviceHandler::sendTCPData] Build data [%1] for "
                                          "sending to TCP port. Current number pkt -[%2] total "
                                          "number pkt -[%3]")
-                              .arg(hexText(chunk))
-                              .arg(current)
-                              .arg(count);
+                              .arg(hexText(chunk), QString::number(current),
+                                   QString::number(count));
     timer->start();
 
     if (current > count)
@@ -122,9 +121,7 @@ void CDeviceHandler::sendTCPData(QByteArray chunk, quint32 chunkWord)
         addLog(QStringLiteral("ERROR: [CDeviceHandler::sendTCPData] Package from device %1 has "
                               "been damaged or lost! Total packet size is [%2], received packet "
                               "size is [%3]. Data discarded.")
-                   .arg(devEui)
-                   .arg(total)
-                   .arg(buffer.size()));
+                   .arg(devEui, QString::number(total), QString::number(buffer.size())));
     } else {
         const QList<CConnectionHandler *> clients = connections;
         for (CConnectionHandler *connection : clients)

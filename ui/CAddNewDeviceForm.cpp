@@ -232,8 +232,7 @@ void CAddNewDeviceForm::addDeviceSlot()
     if (!QMetaObject::invokeMethod(CServerHandler::getInstance(), "getDeviceLastPackets",
                                    Qt::QueuedConnection, Q_ARG(QString, devInfo.devEui)))
         addLog(QStringLiteral("ERROR[%1-%2]: invalid invokeMethod creation!")
-                   .arg(QLatin1String(Q_FUNC_INFO))
-                   .arg(__LINE__),
+                   .arg(QLatin1String(Q_FUNC_INFO), QString::number(__LINE__)),
                CLogFile::LogError);
     if (protocol == ProtocolModbus)
         emit refreshDeviceList(QString());

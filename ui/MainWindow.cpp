@@ -506,8 +506,7 @@ void MainWindow::deleteItemSlot()
     if (!storage || !storage->deleteDevice(deviceId, ProtocolModbus)) {
         addLog(QStringLiteral("ERROR: [MainWindow::deleteItemSlot] Device [%1] is not deleted! "
                               "It stays registered on port [%2]")
-                   .arg(devEui)
-                   .arg(port));
+                   .arg(devEui, QString::number(port)));
         return;
     }
     emit disconnectDevice(devEui, port);
@@ -524,8 +523,7 @@ void MainWindow::deleteTCPItemSlot()
     if (!storage || !storage->deleteDevice(deviceId, ProtocolTCP)) {
         addLog(QStringLiteral("ERROR: [MainWindow::deleteTCPItemSlot] Device [%1] is not deleted! "
                               "It stays registered on port [%2]")
-                   .arg(devEui)
-                   .arg(port));
+                   .arg(devEui, QString::number(port)));
         return;
     }
     emit disconnectDevice(devEui, port);

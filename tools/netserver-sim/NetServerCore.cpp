@@ -16,7 +16,8 @@ QString compact(const QJsonObject &object)
 
 QString peerText(const QWebSocket *client)
 {
-    return QStringLiteral("%1:%2").arg(client->peerAddress().toString()).arg(client->peerPort());
+    return QStringLiteral("%1:%2").arg(client->peerAddress().toString(),
+                                       QString::number(client->peerPort()));
 }
 } // namespace
 
@@ -65,7 +66,7 @@ QString NetServerCore::url() const
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? QStringLiteral("[%1]").arg(address.toString())
                              : address.toString();
-    return QStringLiteral("ws://%1:%2").arg(host).arg(port());
+    return QStringLiteral("ws://%1:%2").arg(host, QString::number(port()));
 }
 
 QString NetServerCore::errorString() const
@@ -120,8 +121,8 @@ int NetServerCore::pushUplink(QJsonObject uplink)
     }
     emit activity(QStringLiteral("pushed uplink of %1 (%2) to %3 connection(s)")
                       .arg(uplink.value(QStringLiteral("devEui")).toString(),
-                           uplink.value(QStringLiteral("data")).toString())
-                      .arg(reached));
+                           uplink.value(QStringLiteral("data")).toString(),
+                           QString::number(reached)));
     return reached;
 }
 
@@ -271,7 +272,8 @@ void NetServerCore::answerLastPackets(QWebSocket *client, const QJsonObject &req
                   {QStringLiteral("status"), true},
                   {QStringLiteral("devEui"), devEui},
                   {QStringLiteral("data_list"), dataList}});
-    emit activity(QStringLiteral("sent %1 last packet(s) of %2").arg(dataList.size()).arg(devEui));
+    emit activity(QStringLiteral("sent %1 last packet(s) of %2")
+                      .arg(QString::number(dataList.size()), devEui));
 }
 
 void NetServerCore::reportDownlinks(QWebSocket *client, const QJsonObject &request)

@@ -61,18 +61,14 @@ bool NetServerSimulator::start(const SOptions &options)
     pushTimer.setInterval(options.periodMs);
     if (!core.listen(options.address, options.port)) {
         log(QStringLiteral("cannot listen on %1 port %2: %3")
-                .arg(options.address.toString())
-                .arg(options.port)
-                .arg(core.errorString()));
+                .arg(options.address.toString(), QString::number(options.port),
+                     core.errorString()));
         return false;
     }
     log(QStringLiteral("listening on %1").arg(core.url()));
     log(QStringLiteral("accepting the login \"%1\"; %2 device(s), %3 uplink(s) every %4 ms%5")
-            .arg(options.login)
-            .arg(devices.size())
-            .arg(uplinks.size())
-            .arg(options.periodMs)
-            .arg(once ? QStringLiteral(", once") : QString()));
+            .arg(options.login, QString::number(devices.size()), QString::number(uplinks.size()),
+                 QString::number(options.periodMs), once ? QStringLiteral(", once") : QString()));
     return true;
 }
 
@@ -133,9 +129,7 @@ bool NetServerSimulator::readUplinksFile(const QString &path, QList<QJsonObject>
         const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
         if (!document.isObject()) {
             *error = QStringLiteral("%1 line %2 is not a JSON object (%3)")
-                         .arg(path)
-                         .arg(lineNumber)
-                         .arg(parseError.errorString());
+                         .arg(path, QString::number(lineNumber), parseError.errorString());
             return false;
         }
         read.append(document.object());
