@@ -133,7 +133,11 @@ void CLogFile::addLogMetod(QString logStr, CLogFile::ELogMessageType type)
     if (fileBytes > CSettings::readValue(SettingsKey::FileMaxSize, 1000000).toInt())
         rotate();
     writeEntry(entry);
-    entry.remove(QLatin1Char('\n'));
+    // The entry begins with its line feed; most texts hold no other.
+    if (entry.indexOf(QLatin1Char('\n'), 1) < 0)
+        entry.remove(0, 1);
+    else
+        entry.remove(QLatin1Char('\n'));
     emit addLogSignal(entry, type);
 }
 

@@ -72,9 +72,24 @@ QByteArray readAnswer(const SModbusMBAP &mbap, const SModbusTcpPacketHeader &hea
     QByteArray out = answerHead(mbap, header, quint16(2 * count + 3), header.function,
                                 MbapSize + 3 + 2 * count);
     out.append(char(quint8(2 * count)));
-    // In request order, so a range that wraps past 65535 keeps its addresses in place.
-    for (qsizetype i = 0; i < count; ++i)
-        appendWord(out, data.value(quint16(header.startAddr + i)));
+    const qsizetype values = out.size();
+    out.resize(values + 2 * count);
+    char *word = out.data() + values;
+    // In request order, so a range that wraps past 65535 keeps its addresses in place; the map
+    // is walked once in key order instead of searched for every address.
+    auto next = data.lowerBound(header.startAddr);
+    for (qsizetype i = 0; i < count; ++i, word += 2) {
+        const quint16 address = quint16(header.startAddr + i);
+        if (address == 0 && i > 0)
+            next = data.cbegin();
+        quint16 value = 0;
+        if (next != data.cend() && next.key() == address) {
+            value = next.value();
+            ++next;
+        }
+        word[0] = char(value >> 8);
+        word[1] = char(value & 0xff);
+    }
     return out;
 }
 

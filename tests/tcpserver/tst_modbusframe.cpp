@@ -12,6 +12,8 @@ private slots:
     void takeFrames_data();
     void takeFrames();
     void anySplitGivesTheSameAnswers();
+    void readAnswerTakesRequestedAddresses_data();
+    void readAnswerTakesRequestedAddresses();
     void portionsGiveTheSameSteps_data();
     void portionsGiveTheSameSteps();
     void headersNeedTheirBytes();
@@ -214,6 +216,52 @@ void tst_ModbusFrame::anySplitGivesTheSameAnswers()
     for (char c : stream)
         bytes.append(QByteArray(1, c));
     QCOMPARE(feed(bytes).toHex(), expected.toHex());
+}
+
+void tst_ModbusFrame::readAnswerTakesRequestedAddresses_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<DB::RegisterImage>("image");
+    QTest::addColumn<QByteArray>("values");
+
+    QTest::addRow("the range") << 10 << DB::RegisterImage{{10, 0x0102}, {11, 0x0304}}
+                               << hex("04"
+                                      "0102"
+                                      "0304");
+    QTest::addRow("address missing in the middle")
+        << 10 << DB::RegisterImage{{10, 0x0102}, {12, 0x0506}}
+        << hex("04"
+               "0102"
+               "0000");
+    QTest::addRow("addresses before the start")
+        << 10 << DB::RegisterImage{{3, 0x0909}, {10, 0x0102}}
+        << hex("04"
+               "0102"
+               "0000");
+    QTest::addRow("wrapping past 65535")
+        << 65534 << DB::RegisterImage{{0, 0x0003}, {65534, 0x0001}, {65535, 0x0002}}
+        << hex("06"
+               "0001"
+               "0002"
+               "0003");
+    QTest::addRow("empty image") << 10 << DB::RegisterImage{} << hex("00");
+}
+
+// One value per entry of the image, for the addresses from the request's start on; an address
+// the image lacks reads 0.
+void tst_ModbusFrame::readAnswerTakesRequestedAddresses()
+{
+    QFETCH(int, start);
+    QFETCH(DB::RegisterImage, image);
+    QFETCH(QByteArray, values);
+
+    QByteArray request = hex("000100000006010300000000");
+    request[8] = char(start >> 8);
+    request[9] = char(start & 0xff);
+    const QByteArray answer = ModbusFrame::readAnswer(
+        ModbusFrame::SModbusMBAP(request), ModbusFrame::SModbusTcpPacketHeader(request), image);
+    QCOMPARE(answer.mid(8).toHex(), values.toHex());
+    QCOMPARE(answer.size(), 8 + values.size());
 }
 
 void tst_ModbusFrame::portionsGiveTheSameSteps_data()
