@@ -1,4 +1,5 @@
 #include "CAllDeviceHandler.h"
+#include "FreePort.h"
 #include "LogCapture.h"
 #include "TempWorkDir.h"
 
@@ -49,15 +50,6 @@ QByteArray templateJson(const QString &appEui, const QString &devType, const QSt
              "reg_map_bias":0,"reg_bit_bias":0,"reg_bit_size":16,"data_name":"level"}]}]})")
         .arg(appEui, devType, colorPart)
         .toUtf8();
-}
-
-// A port nothing listens on right now.
-quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::Any, 0))
-        return 0;
-    return probe.serverPort();
 }
 
 bool canListen(quint16 port)

@@ -2,6 +2,7 @@
 #include "CDataBaseHandler.h"
 #include "CServerHandler.h"
 #include "FakeNetworkServer.h"
+#include "FreePort.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
 #include "StorageThread.h"
@@ -9,7 +10,6 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
@@ -60,12 +60,6 @@ const QByteArray ModbusTemplate = R"JSON({
 
 const QByteArray TcpTemplate
     = R"JSON({"data": [{"app_eui": "e2e0000000000002", "dev_type": "bridge"}]})JSON";
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
-}
 
 QJsonObject rx(const QString &devEui, const char *hexPayload)
 {

@@ -1,6 +1,7 @@
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
 #include "CDeviceHandler.h"
+#include "FreePort.h"
 #include "LogCapture.h"
 #include "SDeviceTemplate.h"
 #include "TcpChunkWord.h"
@@ -12,7 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -50,12 +50,6 @@ private:
 namespace {
 
 const QString PlainEui = QStringLiteral("70B3D5E75E000042");
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
-}
 
 // Waits until the log has as many lines as expected, then returns them.
 QStringList settledLines(LogCapture &log, int expected)

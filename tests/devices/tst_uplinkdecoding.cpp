@@ -1,5 +1,6 @@
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
+#include "FreePort.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
 #include "SideConnection.h"
@@ -10,7 +11,6 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QThread>
 #include <QtTest>
 
@@ -149,12 +149,6 @@ API::SApiDeviceData uplink(const QString &devEui, const QByteArray &hexPayload)
     data.data = QByteArray::fromHex(hexPayload);
     data.valid = true;
     return data;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
 }
 
 QStringList metaRows()

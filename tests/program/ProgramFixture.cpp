@@ -3,15 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
 
 namespace ProgramFixture {
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
-}
 
 QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort)
 {

@@ -18,9 +18,6 @@ inline const QString TcpName = QStringLiteral("Serial bridge");
 inline const QString SerialAppEui = QStringLiteral("AB12CD34EF560100");
 constexpr int ModbusStartAddr = 100;
 
-// A port nothing listens on right now.
-quint16 freePort();
-
 // Fills dir with "deviceFolder" (the example templates) and a "server.db" holding the two
 // devices on the given ports. Returns an empty text on success, else what went wrong.
 QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort);

@@ -1,3 +1,4 @@
+#include "FreePort.h"
 #include "ModbusClient.h"
 #include "ProgramFixture.h"
 

@@ -1,3 +1,4 @@
+#include "FreePort.h"
 #include "ProgramFixture.h"
 
 #include <QColor>

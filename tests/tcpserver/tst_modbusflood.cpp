@@ -2,13 +2,13 @@
 #include "CDeviceHandler.h"
 #include "CLogFile.h"
 #include "CSettings.h"
+#include "FreePort.h"
 #include "ModbusClient.h"
 #include "StorageThread.h"
 #include "TempWorkDir.h"
 #include "TestRegister.h"
 
 #include <QFile>
-#include <QTcpServer>
 #include <QThread>
 #include <QtTest>
 
@@ -84,12 +84,6 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
         return;
     if (previousHandler)
         previousHandler(type, context, text);
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 long residentKb()

@@ -1,6 +1,7 @@
 #include "CConnectionHandler.h"
 #include "CDataBaseHandler.h"
 #include "CDeviceHandler.h"
+#include "FreePort.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
 #include "SideConnection.h"
@@ -8,7 +9,6 @@
 #include "TempWorkDir.h"
 #include "TestRegister.h"
 
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
@@ -74,12 +74,6 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
         return;
     if (previousHandler)
         previousHandler(type, context, text);
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 QByteArray hex(const char *text)

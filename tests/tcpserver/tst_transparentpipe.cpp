@@ -1,13 +1,13 @@
 #include "CDeviceHandler.h"
 #include "CServerHandler.h"
 #include "FakeNetworkServer.h"
+#include "FreePort.h"
 #include "LogCapture.h"
 #include "TcpChunkWord.h"
 #include "TempWorkDir.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -68,12 +68,6 @@ SChunkIn chunk(const QByteArray &data, int number, int count, int total)
 QByteArray filled(int size, char c)
 {
     return QByteArray(size, c);
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
 }
 
 // Sent after each case: it passes only when the case left the buffer empty, and shows that

@@ -2,6 +2,7 @@
 
 #include "CDataBaseHandler.h"
 #include "CLogFile.h"
+#include "FreePort.h"
 #include "SApiDeviceData.h"
 #include "StorageThread.h"
 
@@ -10,7 +11,6 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -98,14 +98,6 @@ QList<QVariantList> registerRows(quint32 deviceId)
         rows.append(row);
     }
     return rows;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::Any, 0))
-        return 0;
-    return probe.serverPort();
 }
 
 bool acceptsConnections(quint16 port)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DbRecords.h"
+#include "FreePort.h"
 #include "ProtocolOption.h"
 
 #include <QByteArray>
@@ -43,8 +44,6 @@ std::optional<StoredDevice> findDevice(const QString &devEui, ProtocolOption kin
 // The stored register rows of a device, by register address; each row holds the 14 columns.
 QList<QVariantList> registerRows(quint32 deviceId);
 
-// A port nothing listens on right now.
-quint16 freePort();
 // Whether a TCP connection to 127.0.0.1 at the port is accepted.
 bool acceptsConnections(quint16 port);
 
