@@ -270,7 +270,7 @@ bool CServerHandler::getDevicesList(QStringList appEuis)
                               "Return"));
         return false;
     }
-    enqueueTask({GetDevicesTask, ServerMessages::devicesRequest()});
+    enqueueTask({GetDevicesTask, ServerMessages::devicesRequest(), QString()});
     return true;
 }
 
@@ -283,18 +283,20 @@ void CServerHandler::getDeviceLastPackets(QString devEui)
                               "server! Return"));
         return;
     }
-    enqueueTask({GetDataTask, ServerMessages::lastPacketsRequest(devEui)});
+    enqueueTask({GetDataTask, ServerMessages::lastPacketsRequest(devEui), QString()});
 }
 
 void CServerHandler::sendData(QString devEui, QByteArray hexText)
 {
-    enqueueTask({SendDataTask, ServerMessages::sendDataRequest(devEui, hexText)});
+    enqueueTask({SendDataTask, ServerMessages::sendDataRequest(devEui, hexText), devEui});
 }
 
 void CServerHandler::enqueueTask(const STask &task)
 {
     queueMutex.lock();
     queue.append(task);
+    if (task.type == SendDataTask)
+        ++downlinksWaiting[task.devEui];
     queueMutex.unlock();
     if (!waitingMutex.tryLock())
         return;
@@ -321,10 +323,19 @@ void CServerHandler::newTaskSlot()
     }
     const STask task = queue.takeFirst();
     curTask = task.type;
+    const bool downlink = task.type == SendDataTask;
+    if (downlink) {
+        const auto waiting = downlinksWaiting.find(task.devEui);
+        if (waiting != downlinksWaiting.end() && --waiting.value() <= 0)
+            downlinksWaiting.erase(waiting);
+    }
     queueMutex.unlock();
     qDebug() << "send:" << task.json;
     sendMessage(task.json);
     responseTimer->start(curTask == SendDataTask ? intervals.sendDataResponse : intervals.response);
+    slotLocker.unlock();
+    if (downlink)
+        emit downlinkTaken(task.devEui);
 }
 
 void CServerHandler::waitingServerResponseTimeoutSlot()

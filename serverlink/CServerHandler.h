@@ -5,6 +5,7 @@
 #include "SServerDeviceInfo.h"
 
 #include <QAbstractSocket>
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -28,6 +29,8 @@ public:
     {
         int type = GetDataTask;
         QString json;
+        // The target device of a downlink; empty for the other requests.
+        QString devEui;
     };
 
     // The periods of the link in milliseconds. The defaults are the shipped values.
@@ -48,6 +51,8 @@ public:
 
     bool getDevicesList(QStringList appEuis);
     void sendData(QString devEui, QByteArray hexText);
+    // Downlinks of this device queued and not sent yet (the one in flight is not counted).
+    int waitingDownlinks(const QString &devEui) const { return downlinksWaiting.value(devEui); }
 
     // Seam for tests: shorter periods. Takes effect with the next start of each timer.
     void setIntervals(const SIntervals &_intervals) { intervals = _intervals; }
@@ -58,6 +63,8 @@ signals:
     void changeServerStatus(COMM::EServerStatus _status);
     void getDevicesListResp(bool status, QList<API::SServerDeviceInfo> _regInfoList = {});
     void newPacketReceived(API::SApiDeviceData _devData);
+    // A downlink of this device has left the queue (sent), so there is room for another.
+    void downlinkTaken(QString devEui);
 
 protected slots:
     void socketConnectedSlot();
@@ -94,6 +101,8 @@ private:
     quint32 state = Disconnected;
     int curTask = GetDataTask;
     QList<STask> queue;
+    // Per DevEUI, the downlinks in `queue`.
+    QHash<QString, int> downlinksWaiting;
     QMutex queueMutex;
     QMutex taskSlotMutex;
     QMutex waitingMutex;

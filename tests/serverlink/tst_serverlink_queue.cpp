@@ -67,22 +67,31 @@ void TestServerLinkQueue::downlinksLeaveInOrder()
 {
     QVERIFY(f->login());
     QSignalSpy downlinks(f->fake.get(), &NetServerCore::downlinkReceived);
+    QSignalSpy taken(f->link.get(), &CServerHandler::downlinkTaken);
     f->debug->clear();
     f->link->sendData(QStringLiteral("dev-a"), "01");
     f->link->sendData(QStringLiteral("dev-b"), "02");
     f->link->sendData(QStringLiteral("dev-c"), "03");
+    f->link->sendData(QStringLiteral("dev-c"), "04");
+    QCOMPARE(f->link->waitingDownlinks(QStringLiteral("dev-a")), 1);
+    QCOMPARE(f->link->waitingDownlinks(QStringLiteral("dev-c")), 2);
 
-    QTRY_COMPARE(downlinks.count(), 3);
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(downlinks.at(i).at(0).toString(), QStringLiteral("dev-%1").arg(QChar('a' + i)));
+    QTRY_COMPARE(downlinks.count(), 4);
+    for (int i = 0; i < 4; ++i) {
+        const QString devEui = QStringLiteral("dev-%1").arg(QChar('a' + qMin(i, 2)));
+        QCOMPARE(downlinks.at(i).at(0).toString(), devEui);
         QCOMPARE(downlinks.at(i).at(1).toString(), QStringLiteral("0%1").arg(i + 1));
+        // Each downlink reports its leaving the queue, in the order sent.
+        QCOMPARE(taken.at(i).at(0).toString(), devEui);
     }
-    // The two further newTask events found the first downlink in flight; each later request
+    QCOMPARE(taken.count(), 4);
+    QCOMPARE(f->link->waitingDownlinks(QStringLiteral("dev-c")), 0);
+    // The three further newTask events found the first downlink in flight; each later request
     // waited for the end of the one before (100 ms), and the last end found the queue empty.
-    QCOMPARE(f->debug->count(Locked), 2);
+    QCOMPARE(f->debug->count(Locked), 3);
     QTRY_COMPARE(f->debug->count(Empty), 1);
-    QCOMPARE(sendLines(*f->debug), 3);
-    QCOMPARE(f->fake->receivedCommands(QStringLiteral("send_data_req")).size(), 3);
+    QCOMPARE(sendLines(*f->debug), 4);
+    QCOMPARE(f->fake->receivedCommands(QStringLiteral("send_data_req")).size(), 4);
 }
 
 void TestServerLinkQueue::devicesListTimeOut()
