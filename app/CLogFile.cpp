@@ -9,6 +9,8 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <cstdio>
+
 #include <utility>
 
 CLogFile *CLogFile::self = nullptr;
@@ -130,7 +132,8 @@ void CLogFile::addLogMetod(QString logStr, CLogFile::ELogMessageType type)
         return;
     QMutexLocker locker(&mutex);
     QString entry = buildEntry(logStr);
-    if (fileBytes > CSettings::readValue(SettingsKey::FileMaxSize, 1000000).toInt())
+    if (fileBytes
+        > CSettings::readValue(SettingsKey::FileMaxSize, SettingsKey::DefaultFileMaxSize).toInt())
         rotate();
     writeEntry(entry);
     // The entry begins with its line feed; most texts hold no other.
@@ -145,9 +148,15 @@ void CLogFile::rotate()
 {
     ++fileIndex;
     file.close();
-    const int n = CSettings::readValue(SettingsKey::MaxFilesCounter).toInt();
-    if (fileIndex > n - 1) {
-        for (int i = 1; i < CSettings::readValue(SettingsKey::MaxFilesCounter).toInt(); ++i)
+    // An absent key means what the log-settings dialog shows for it, not 0: a fresh install would
+    // otherwise empty the log at every rotation.
+    const auto maxFiles = [] {
+        return CSettings::readValue(SettingsKey::MaxFilesCounter,
+                                    SettingsKey::DefaultMaxFilesCounter)
+            .toInt();
+    };
+    if (fileIndex > maxFiles() - 1) {
+        for (int i = 1; i < maxFiles(); ++i)
             QFile::remove(fileNameFor(i));
         QFile unnumbered(fileNameFor(0));
         if (unnumbered.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -220,4 +229,11 @@ void addLog(const QString &text, CLogFile::ELogMessageType type, bool alsoDebug)
         qDebug() << "[" << Q_FUNC_INFO << "] невозможно создать invokeMethod";
     if (alsoDebug)
         qDebug() << text;
+}
+
+void addLogAndPrint(const QString &text, CLogFile::ELogMessageType type)
+{
+    addLog(text, type);
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
 }

@@ -83,3 +83,6 @@ Q_DECLARE_METATYPE(CLogFile::ELogMessageType)
 // The one logging function of the program; callable from any thread.
 void addLog(const QString &text, CLogFile::ELogMessageType type = CLogFile::LogInfo,
             bool alsoDebug = false);
+// Logs the line and also prints it on standard error: for what must be seen even where no window
+// is (a refused start, a port that cannot be served).
+void addLogAndPrint(const QString &text, CLogFile::ELogMessageType type = CLogFile::LogInfo);

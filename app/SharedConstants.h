@@ -340,6 +340,9 @@ inline const QString ServerIp = ServerGroup + QStringLiteral("ip");
 inline const QString ServerPort = ServerGroup + QStringLiteral("port");
 inline const QString ServerLogin = ServerGroup + QStringLiteral("login");
 inline const QString ServerPassword = ServerGroup + QStringLiteral("password");
+// What the log and its settings dialog take when a key is absent.
+constexpr int DefaultMaxFilesCounter = 20;
+constexpr int DefaultFileMaxSize = 1000000;
 } // namespace SettingsKey
 
 // Files in the working directory.

@@ -23,7 +23,6 @@
 #include <QTranslator>
 
 #include <clocale>
-#include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char *argv[])
@@ -57,8 +56,7 @@ int main(int argc, char *argv[])
                              "The program stops.")
                   .arg(QDir::current().absoluteFilePath(DB::DbNames::DatabaseFile),
                        CDataBaseHandler::lastErrorText());
-        addLog(text, CLogFile::LogError);
-        std::fprintf(stderr, "%s\n", qPrintable(text));
+        addLogAndPrint(text, CLogFile::LogError);
         // The log line is a queued call: let it reach the file before leaving.
         QCoreApplication::processEvents();
         return EXIT_FAILURE;

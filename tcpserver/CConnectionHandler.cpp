@@ -13,9 +13,9 @@
 #include <sys/socket.h>
 #endif
 
-CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind, QString devEui_,
+CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind_, QString devEui_,
                                        QList<CConnectionHandler *> *ownerList_, QObject *owner_)
-    : port(port_), devEui(std::move(devEui_)), ownerList(ownerList_), owner(owner_)
+    : port(port_), devEui(std::move(devEui_)), ownerList(ownerList_), owner(owner_), kind(kind_)
 {
     registerMetaTypes();
     if (owner && ownerList)
@@ -23,8 +23,17 @@ CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind, QStri
     if (kind == ProtocolModbus) {
         setReadBufferSize(ReadBufferBytes);
         connect(this, &QIODevice::readyRead, this, &CConnectionHandler::readyReadSlot);
-    } else if (kind == ProtocolTCP)
+        connect(this, &QIODevice::bytesWritten, this, &CConnectionHandler::bytesWrittenSlot);
+    } else if (kind == ProtocolTCP) {
+        // What the link cannot take yet stays in the system's buffers, not in Qt's.
+        setReadBufferSize(MaxDownlinkBytes * MaxWaitingDownlinks);
         connect(this, &QIODevice::readyRead, this, &CConnectionHandler::incomingTCPDataHandler);
+        connect(CServerHandler::getInstance(), &CServerHandler::downlinkTaken, this,
+                [this](const QString &target) {
+                    if (target == devEui)
+                        takeClientBytes();
+                });
+    }
     connect(this, &QAbstractSocket::disconnected, this, &CConnectionHandler::disconnectedSlot);
 }
 
@@ -60,15 +69,17 @@ void CConnectionHandler::readyReadSlot()
 void CConnectionHandler::servePortion()
 {
     portionQueued = false;
-    if (state() != ConnectedState)
+    if (state() != ConnectedState || paused)
         return;
     if (!ModbusFrame::hasWholeFrame(buffer)) {
-        const qsizetype room
-            = qMax(ReadBytesPerTurn, ModbusFrame::frameSize(buffer)) - buffer.size();
-        const QByteArray bytes = room > 0 ? read(room) : QByteArray();
-        if (bytes.isEmpty())
+        // The frames stay in the socket until answered: peek at them.
+        const qint64 wanted
+            = qMin(bytesAvailable(), qMax<qint64>(ReadBufferBytes, ModbusFrame::frameSize(buffer)));
+        if (wanted <= buffer.size()) {
+            settleReading();
             return;
-        buffer.append(bytes);
+        }
+        buffer = peek(wanted);
         const bool logging = CLogFile::isEnabled();
         if (logging || QLoggingCategory::defaultCategory()->isDebugEnabled()) {
             // A request is at most 260 bytes; of a longer backlog only the start is shown, so a
@@ -92,6 +103,7 @@ void CConnectionHandler::servePortion()
               }
               return storage->getRegisterData(port, startAddr, quantity, ok);
           };
+    const qsizetype before = buffer.size();
     ModbusFrame::takeFrames(
         buffer, source,
         [this](const ModbusFrame::SFrameStep &step) {
@@ -114,12 +126,38 @@ void CConnectionHandler::servePortion()
             return true;
         },
         FramesPerTurn);
+    // Only now are the answered frames taken from the socket.
+    skip(before - buffer.size());
+    settleReading();
+}
 
+void CConnectionHandler::settleReading()
+{
+    if (state() != ConnectedState)
+        return;
+    const qint64 held = bytesAvailable();
+    // Unpeeked bytes may hold whole frames as well.
+    const bool framesWaiting = ModbusFrame::hasWholeFrame(buffer) || held > buffer.size();
+    if (paused || framesWaiting) {
+        // A full read buffer keeps Qt from reading on (0 would mean no limit at all).
+        setReadBufferSize(qMax<qint64>(held, 1));
+    } else {
+        setReadBufferSize(qMax<qint64>(ReadBufferBytes, ModbusFrame::frameSize(buffer)));
+    }
     // The rest waits behind what other connections and the log have queued meanwhile.
-    if (state() == ConnectedState && (ModbusFrame::hasWholeFrame(buffer) || bytesAvailable() > 0)) {
+    if (framesWaiting && !paused && !portionQueued) {
         portionQueued = true;
         QMetaObject::invokeMethod(this, &CConnectionHandler::servePortion, Qt::QueuedConnection);
     }
+}
+
+void CConnectionHandler::bytesWrittenSlot()
+{
+    // Resumed once the client has taken its answers (Qt holds nothing unsent).
+    if (!paused || bytesToWrite() > 0)
+        return;
+    paused = false;
+    settleReading();
 }
 
 bool CConnectionHandler::sendAnswer(const QByteArray &answer)
@@ -142,14 +180,9 @@ bool CConnectionHandler::sendAnswer(const QByteArray &answer)
     }
     if (CLogFile::isEnabled())
         addLog(QStringLiteral("INFO: [CConnectionHandler] ANS: < %1 >").arg(hexText(answer)));
-    const qint64 unsent = bytesToWrite();
-    if (unsent <= MaxUnsentBytes)
+    if (bytesToWrite() <= PauseUnsentBytes)
         return true;
-    addLog(QStringLiteral("WARNING: [CConnectionHandler] Client does not read answers, unsent data "
-                          "[%1] bytes on port %2. Close connection...")
-               .arg(unsent)
-               .arg(port));
-    abort();
+    paused = true;
     return false;
 }
 
@@ -162,14 +195,23 @@ QByteArray CConnectionHandler::getAnswerDataSlot(CConnectionHandler::SModbusMBAP
 
 void CConnectionHandler::incomingTCPDataHandler()
 {
-    const QByteArray data = readAll();
-    if (data.isEmpty())
-        return;
-    const QByteArray hex = data.toHex();
-    addLog(QStringLiteral("INFO: [CDeviceHandler::incomingTCPDataHandler] Recived data [%1] from a "
-                          "TCP socket from a port %2.")
-               .arg(QString::fromLatin1(hex), QString::number(port)));
-    CServerHandler::getInstance()->sendData(devEui, QByteArrayLiteral("04") + hex);
+    takeClientBytes();
+}
+
+void CConnectionHandler::takeClientBytes()
+{
+    CServerHandler *link = CServerHandler::getInstance();
+    while (bytesAvailable() > 0 && link->waitingDownlinks(devEui) < MaxWaitingDownlinks) {
+        const QByteArray data = read(MaxDownlinkBytes);
+        if (data.isEmpty())
+            break;
+        const QByteArray hex = data.toHex();
+        addLog(QStringLiteral("INFO: [CDeviceHandler::incomingTCPDataHandler] Recived data [%1] "
+                              "from a TCP socket from a port %2.")
+                   .arg(QString::fromLatin1(hex), QString::number(port)));
+        link->sendData(devEui, QByteArrayLiteral("04") + hex);
+    }
+    deleteWhenDone();
 }
 
 void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)
@@ -177,10 +219,28 @@ void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)
     addLog(QStringLiteral("INFO: [CDeviceHandler::sendTCPDataToSocket] Send data [%1] for a TCP "
                           "socket in port %2.")
                .arg(QString::fromUtf8(packet), QString::number(port)));
+    const qint64 unsent = bytesToWrite() + packet.size();
+    if (unsent > MaxUnsentPacketBytes) {
+        addLog(QStringLiteral("WARNING: [CDeviceHandler::sendTCPDataToSocket] A TCP client in port "
+                              "%1 does not read: %2 bytes would wait unsent. Close connection...")
+                   .arg(port)
+                   .arg(unsent));
+        abort();
+        return;
+    }
     write(packet);
 }
 
 void CConnectionHandler::disconnectedSlot()
 {
-    deleteLater();
+    // No longer a client of the port, though bytes it sent may still wait for the link.
+    if (owner && ownerList)
+        ownerList->removeAll(this);
+    deleteWhenDone();
+}
+
+void CConnectionHandler::deleteWhenDone()
+{
+    if (state() == UnconnectedState && (kind != ProtocolTCP || bytesAvailable() == 0))
+        deleteLater();
 }

@@ -21,17 +21,25 @@ public:
     using SModbusMBAP = ModbusFrame::SModbusMBAP;
     using SModbusTcpPacketHeader = ModbusFrame::SModbusTcpPacketHeader;
 
-    // Answers waiting to be sent beyond this make the connection close (a client that stopped
-    // reading must not make the gateway buffer without end).
-    static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
     // A Modbus client is served in portions, one per turn of the event loop, so that a client
-    // that floods or pipelines cannot hold up the others: at most this many frames per turn...
+    // that floods or pipelines cannot hold up the others: at most this many frames per turn.
     static constexpr int FramesPerTurn = 64;
-    // ...and, while no whole frame waits, at most this many bytes taken from the socket (more
-    // when the frame begun is longer). Bytes the socket holds beyond ReadBufferBytes stay in the
-    // system's socket buffer, which slows the sender down.
-    static constexpr qsizetype ReadBytesPerTurn = 16 * 1024;
-    static constexpr qint64 ReadBufferBytes = 64 * 1024;
+    // Bytes a Modbus connection lets Qt take from the system's socket buffer (more while a longer
+    // frame is begun). Frames stay there until answered, and while a whole frame waits unanswered
+    // Qt takes nothing more: so the end of a half-closed stream is seen only after the last answer,
+    // and what a client sends beyond this waits in the system's buffers, slowing the sender down.
+    static constexpr qint64 ReadBufferBytes = 16 * 1024;
+    // Unsent answer bytes beyond which a Modbus connection takes no further request until the
+    // client has taken its answers: a client that stops reading is slowed, not buffered. An honest
+    // master has a few answers of at most 255 bytes outstanding.
+    static constexpr qint64 PauseUnsentBytes = 4 * 1024;
+    // Unsent packet bytes one client of a transparent port may hold; past it the client is closed.
+    static constexpr qint64 MaxUnsentPacketBytes = 1024 * 1024;
+    // Client bytes of a transparent port carried by one downlink (the largest device packet)...
+    static constexpr qint64 MaxDownlinkBytes = 600;
+    // ...and downlinks of the port's device that may wait in the link's queue: beyond them client
+    // bytes stay in the sockets until the queue has room, and are then taken together.
+    static constexpr int MaxWaitingDownlinks = 4;
 
     // Adds itself to `ownerList`, the connection list of `owner`; the list is touched only while
     // `owner` is alive.
@@ -58,17 +66,30 @@ protected:
                                              QMap<uint16_t, uint16_t> _data);
 
 private:
-    // One portion of a Modbus client's bytes: reads what it needs, answers up to FramesPerTurn
-    // frames and asks for another turn while work is left.
+    // One portion of a Modbus client's bytes: peeks what it needs, answers up to FramesPerTurn
+    // frames, takes their bytes from the socket and asks for another turn while work is left.
     void servePortion();
-    // Sends one answer; false when the connection was closed for unsent data.
+    // Sends one answer; false when the client holds too many unsent bytes (the connection pauses).
     bool sendAnswer(const QByteArray &answer);
+    // Lets Qt read on, or keeps it from reading while a whole frame waits or the connection is
+    // paused; queues the next portion when one is due.
+    void settleReading();
+    void bytesWrittenSlot();
+    // Turns a transparent client's bytes into downlinks while the device's queue has room.
+    void takeClientBytes();
+    // Deletes the connection once it is disconnected and holds nothing more to pass on.
+    void deleteWhenDone();
 
     quint16 port = 0;
+    // Modbus: a copy of the unanswered bytes at the start of the socket's read buffer (they are
+    // taken from the socket only once answered).
     QByteArray buffer;
     QString devEui;
     QList<CConnectionHandler *> *ownerList = nullptr;
     QPointer<QObject> owner;
+    ProtocolOption kind = ProtocolModbus;
     // A queued call of servePortion() is on its way.
     bool portionQueued = false;
+    // The client holds more than PauseUnsentBytes of answers: nothing is served until it reads.
+    bool paused = false;
 };

@@ -19,8 +19,7 @@ void CDeviceHandler::setWaitingTimeoutForNewServers(int milliseconds)
 CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devEui_)
     : port(port_), devEui(std::move(devEui_)), kind(kind_)
 {
-    // A port that cannot be bound leaves the server accepting nothing.
-    listen(QHostAddress::Any, port);
+    listenOnPort();
     timer = new QTimer;
     timer->setInterval(newServerTimeoutMs);
     timer->setSingleShot(false);
@@ -72,7 +71,18 @@ void CDeviceHandler::appendDevice(quint16 newPort)
         connections.clear();
     }
     close();
-    listen(QHostAddress::Any, port);
+    listenOnPort();
+}
+
+void CDeviceHandler::listenOnPort()
+{
+    if (listen(QHostAddress::Any, port))
+        return;
+    // The server then accepts nothing; the operator must learn why no client can connect.
+    addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler] Port %1 can't be listened on: %2. No "
+                                  "client can reach the devices of this port!")
+                       .arg(port)
+                       .arg(errorString()));
 }
 
 void CDeviceHandler::incomingConnection(qintptr socketDescriptor)

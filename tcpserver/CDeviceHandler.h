@@ -41,6 +41,7 @@ public:
     ProtocolOption getKind() const { return kind; }
     // Clients connected now.
     int connectionCount() const { return int(connections.size()); }
+    const QList<CConnectionHandler *> &getConnections() const { return connections; }
     // Bytes of the packet under reassembly.
     qsizetype pendingBytes() const { return buffer.size(); }
 
@@ -55,6 +56,8 @@ private slots:
     void waitingTimeout();
 
 private:
+    // Listens on `port` on every address; a failure is logged and printed with its reason.
+    void listenOnPort();
     void appendChunk(const QByteArray &chunk);
     quint16 port = 0;
     QStringList servedDevices;

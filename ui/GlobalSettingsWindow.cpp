@@ -13,8 +13,6 @@
 
 namespace {
 constexpr int BytesPerMb = 1000000;
-constexpr int DefaultFilesCounter = 20;
-constexpr int DefaultFileMaxSize = 1000000;
 
 QHBoxLayout *makeRow(const QString &name)
 {
@@ -57,7 +55,8 @@ GlobalSettingsWindow::GlobalSettingsWindow() : QDialog(nullptr)
     fileCounterSpin->setMinimum(1);
     fileCounterSpin->setMaximum(20);
     fileCounterSpin->setValue(
-        CSettings::readValue(SettingsKey::MaxFilesCounter, DefaultFilesCounter).toInt());
+        CSettings::readValue(SettingsKey::MaxFilesCounter, SettingsKey::DefaultMaxFilesCounter)
+            .toInt());
     counterRow->addWidget(fileCounterSpin);
     grid->addLayout(counterRow, 1, 0, 1, 1);
 
@@ -81,7 +80,8 @@ GlobalSettingsWindow::GlobalSettingsWindow() : QDialog(nullptr)
     fileMaxSizeSpin->setMaximum(MaxFileSizeMb);
     fileMaxSizeSpin->setValue(99);
     fileMaxSizeSpin->setValue(
-        CSettings::readValue(SettingsKey::FileMaxSize, DefaultFileMaxSize).toInt() / BytesPerMb);
+        CSettings::readValue(SettingsKey::FileMaxSize, SettingsKey::DefaultFileMaxSize).toInt()
+        / BytesPerMb);
     sizeRow->addWidget(fileMaxSizeSpin);
     grid->addLayout(sizeRow, 4, 0, 1, 1);
 

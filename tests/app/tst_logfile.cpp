@@ -25,8 +25,8 @@ private slots:
     void stampFollowsDaylightSaving();
     void sizeLimitIsInclusive();
     void rotationWalksAndWraps();
-    void rotationWithoutCountEmptiesUnnumbered_data();
-    void rotationWithoutCountEmptiesUnnumbered();
+    void rotationByFileCount_data();
+    void rotationByFileCount();
     void staleNumberedFileIsEmptied();
     void restartContinuesCountedFile();
     void disabledLogChangesNothing();
@@ -172,28 +172,45 @@ void TestLogFile::rotationWalksAndWraps()
     QCOMPARE(CSettings::readValue(QStringLiteral("files_counter")).toInt(), 0);
 }
 
-void TestLogFile::rotationWithoutCountEmptiesUnnumbered_data()
+void TestLogFile::rotationByFileCount_data()
 {
     QTest::addColumn<QVariant>("maxFiles");
-    QTest::addRow("max_files_counter 1") << QVariant(1);
-    QTest::addRow("max_files_counter absent") << QVariant();
+    QTest::addColumn<int>("files");
+    QTest::addRow("max_files_counter 1") << QVariant(1) << 1;
+    // An absent key counts as the dialog's default: history is kept, not emptied each time.
+    QTest::addRow("max_files_counter absent") << QVariant() << 20;
 }
 
-void TestLogFile::rotationWithoutCountEmptiesUnnumbered()
+void TestLogFile::rotationByFileCount()
 {
     QFETCH(QVariant, maxFiles);
+    QFETCH(int, files);
     if (maxFiles.isValid())
         CSettings::writeValue(QStringLiteral("max_files_counter"), maxFiles);
     CLogFile log(QStringLiteral("history"), QString());
     CSettings::writeValue(QStringLiteral("file_max_size"), 0);
+    const auto fileName = [](int index) {
+        return index == 0 ? QStringLiteral("history.log")
+                          : QStringLiteral("history(%1).log").arg(index);
+    };
 
-    for (const QString &text : {QStringLiteral("first"), QStringLiteral("second")}) {
-        log.addLogMetod(text);
-        const QByteArray content = read(QStringLiteral("history.log"));
-        QVERIFY(content.endsWith("]" + text.toUtf8()));
+    // Every entry rotates first: entry k lands in file k modulo the count, and the wrap to the
+    // unnumbered file deletes the numbered ones and empties it.
+    for (int k = 1; k <= files + 1; ++k) {
+        const QByteArray text = "entry " + QByteArray::number(k);
+        log.addLogMetod(QString::fromLatin1(text));
+        const int index = k % files;
+        const QByteArray content = read(fileName(index));
+        QVERIFY2(content.endsWith("]" + text), qPrintable(fileName(index)));
         QCOMPARE(content.count('\n'), 1);
+        if (index == 0) {
+            for (int numbered = 1; numbered < files; ++numbered)
+                QVERIFY2(!QFile::exists(fileName(numbered)), qPrintable(fileName(numbered)));
+        } else if (k < files) {
+            QVERIFY(read(fileName(0)).contains("New session"));
+        }
+        QCOMPARE(CSettings::readValue(QStringLiteral("files_counter")).toInt(), index);
     }
-    QVERIFY(!QFile::exists(QStringLiteral("history(1).log")));
 }
 
 void TestLogFile::staleNumberedFileIsEmptied()

@@ -4,6 +4,7 @@
 #include "CSettings.h"
 #include "FreePort.h"
 #include "ModbusClient.h"
+#include "RawClient.h"
 #include "StorageThread.h"
 #include "TempWorkDir.h"
 #include "TestRegister.h"
@@ -11,12 +12,6 @@
 #include <QFile>
 #include <QThread>
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -98,79 +93,12 @@ long residentKb()
     return 0;
 }
 
-// A blocking client socket of its own, for floods that no Modbus library would send.
-class RawClient
-{
-public:
-    explicit RawClient(quint16 port) : fd(::socket(AF_INET, SOCK_STREAM, 0))
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-            ::close(fd);
-            fd = -1;
-        }
-        const int on = 1;
-        if (fd >= 0)
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    }
-    ~RawClient()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    RawClient(const RawClient &) = delete;
-    RawClient &operator=(const RawClient &) = delete;
-
-    bool send(const std::vector<char> &bytes)
-    {
-        const char *data = bytes.data();
-        size_t left = bytes.size();
-        while (fd >= 0 && left > 0) {
-            const ssize_t sent = ::send(fd, data, left, MSG_NOSIGNAL);
-            if (sent <= 0)
-                return false;
-            data += sent;
-            left -= size_t(sent);
-        }
-        return fd >= 0;
-    }
-    // Ends the sending side and waits until the gateway has closed the connection, which it
-    // does once it has taken every byte.
-    void finish()
-    {
-        if (fd < 0)
-            return;
-        ::shutdown(fd, SHUT_WR);
-        char sink[4096];
-        while (::recv(fd, sink, sizeof sink, 0) > 0) {
-        }
-    }
-    // Reads and drops `bytes` bytes; false when the connection ends first.
-    bool drain(size_t bytes)
-    {
-        std::vector<char> sink(64 * 1024);
-        while (fd >= 0 && bytes > 0) {
-            const ssize_t n = ::recv(fd, sink.data(), std::min(sink.size(), bytes), 0);
-            if (n <= 0)
-                return false;
-            bytes -= size_t(n);
-        }
-        return fd >= 0;
-    }
-
-private:
-    int fd = -1;
-};
-
 // 5 MiB of 6-byte frames with MBAP length 0, each of them dropped with a log line.
 void floodEmptyFrames(quint16 port, std::atomic<bool> &started)
 {
     RawClient client(port);
     started = true;
-    const std::vector<char> chunk(64 * 1024, '\0');
+    const QByteArray chunk(64 * 1024, '\0');
     for (int i = 0; i < 80; ++i) {
         if (!client.send(chunk))
             return;
@@ -184,12 +112,10 @@ void floodPipelined(quint16 port, std::atomic<bool> &started)
     constexpr int Batches = 400;
     constexpr int PerBatch = 100;
     // Read 2 registers at 0: the answer is 13 bytes.
-    const char request[] = {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 2};
-    std::vector<char> batch;
-    for (int i = 0; i < PerBatch; ++i)
-        batch.insert(batch.end(), std::begin(request), std::end(request));
+    const QByteArray request = QByteArray::fromHex("000100000006010300000002");
+    const QByteArray batch = request.repeated(PerBatch);
     RawClient client(port);
-    std::thread reader([&client] { client.drain(size_t(Batches) * PerBatch * 13); });
+    std::thread reader([&client] { client.drain(qint64(Batches) * PerBatch * 13); });
     started = true;
     for (int i = 0; i < Batches; ++i) {
         if (!client.send(batch))

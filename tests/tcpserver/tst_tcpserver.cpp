@@ -38,7 +38,6 @@ private slots:
     void sharedPortServesUntilLastDevice();
     void connectionOutlivesServer();
     void portMoveDropsClients();
-    void clientThatNeverReadsIsDropped();
     void hundredClients();
 
 private:
@@ -97,9 +96,6 @@ const QString Incomplete2
     = QStringLiteral("[CConnectionHandler] Incomplete packet [2]. Wait for continue...");
 const QString Incomplete3
     = QStringLiteral("[CConnectionHandler] Incomplete packet [3]. Clear buffer...");
-const QString UnsentLine
-    = QStringLiteral("WARNING: [CConnectionHandler] Client does not read answers");
-
 using Values = QList<quint16>;
 
 } // namespace
@@ -451,47 +447,6 @@ void tst_TcpServer::portMoveDropsClients()
 
 // A client that sends requests but never reads must neither hold up other clients nor make the
 // gateway buffer without end.
-void tst_TcpServer::clientThatNeverReadsIsDropped()
-{
-    QTcpSocket slow;
-    slow.setReadBufferSize(256);
-    slow.connectToHost(QHostAddress::LocalHost, mainPort);
-    QVERIFY(slow.waitForConnected());
-    slow.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    ModbusClient fast(QStringLiteral("127.0.0.1"), mainPort);
-    QVERIFY(ModbusClient::runAside([&fast] { return fast.connectToServer(); }));
-    QTRY_COMPARE(mainServer->connectionCount(), 2);
-
-    constexpr int Batch = 40;
-    QByteArray batch;
-    for (int i = 0; i < Batch; ++i)
-        batch += hex("00010000000601030064007d");
-    bool dropped = false;
-    int answered = 0;
-    QObject watch;
-    connect(CLogFile::instance(), &CLogFile::addLogSignal, &watch,
-            [&dropped, &answered](const QString &line) {
-                dropped = dropped || line.contains(UnsentLine);
-                answered += line.contains(QStringLiteral("] ANS: <")) ? 1 : 0;
-            });
-    for (int round = 1; round <= 2000 && !dropped; ++round) {
-        slow.write(batch);
-        // The other client is answered while the slow one piles up answers.
-        const auto read
-            = ModbusClient::runAside([&fast] { return fast.readHoldingRegisters(100, 2); });
-        QVERIFY2(read.has_value(), qPrintable(fast.lastError()));
-        QCOMPARE(*read, (Values{0x1234, 0x0001}));
-        // The next batch only once the server has taken this one.
-        QTRY_VERIFY(dropped || answered >= round * (Batch + 1));
-        log->clear();
-    }
-    QVERIFY(dropped);
-    QTRY_COMPARE(mainServer->connectionCount(), 1);
-    const auto read = ModbusClient::runAside([&fast] { return fast.readHoldingRegisters(200, 1); });
-    QVERIFY2(read.has_value(), qPrintable(fast.lastError()));
-    QCOMPARE(*read, Values{0xbeef});
-}
-
 void tst_TcpServer::hundredClients()
 {
     constexpr int Clients = 100;

@@ -1,0 +1,510 @@
+#include "CConnectionHandler.h"
+#include "CDataBaseHandler.h"
+#include "CDeviceHandler.h"
+#include "CLogFile.h"
+#include "CServerHandler.h"
+#include "CSettings.h"
+#include "FakeNetworkServer.h"
+#include "FreePort.h"
+#include "LogCapture.h"
+#include "ModbusClient.h"
+#include "RawClient.h"
+#include "SharedConstants.h"
+#include "StderrCapture.h"
+#include "StorageThread.h"
+#include "TcpChunkWord.h"
+#include "TempWorkDir.h"
+#include "TestRegister.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+#include <QtTest>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+// What one client can make the gateway hold or lose: a half-closed stream is answered to its end,
+// a client that does not read is slowed or closed rather than buffered without end, client bytes
+// leave as bounded downlinks in order, and a port that cannot be served says so.
+class tst_ClientBounds : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void halfClose_data();
+    void halfClose();
+    void modbusBackPressure_data();
+    void modbusBackPressure();
+    void transparentClientThatDoesNotRead();
+    void clientBytesToDownlinks_data();
+    void clientBytesToDownlinks();
+    void portThatCannotBeBound_data();
+    void portThatCannotBeBound();
+
+private:
+    std::unique_ptr<TempWorkDir> work;
+    std::unique_ptr<LogCapture> log;
+    std::unique_ptr<FakeNetworkServer> fake;
+    CDataBaseHandler *storage = nullptr;
+    QThread *storageThread = nullptr;
+    std::unique_ptr<CDeviceHandler> modbusServer;
+    quint16 modbusPort = 0;
+};
+
+namespace {
+
+const QString DevEui = QStringLiteral("70B3D5E75E000077");
+QtMessageHandler previousHandler = nullptr;
+
+// Per-request traces would flood the test output.
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtDebugMsg
+        && (text.startsWith(QStringLiteral("REQ: ")) || text.startsWith(QStringLiteral("send:"))
+            || text.startsWith(QStringLiteral("Destructor CConnectionHandler"))
+            || text.startsWith(QStringLiteral("[CServerHandler::newTaskSlot]"))
+            || text.startsWith(QStringLiteral("[CDeviceHandler::sendTCPData] Build data"))))
+        return;
+    if (previousHandler)
+        previousHandler(type, context, text);
+}
+
+// Function 3 for `quantity` registers at 100, with its own transaction id.
+QByteArray readRequest(quint16 transactionId, quint16 quantity)
+{
+    QByteArray frame = QByteArray::fromHex("000000000006010300640000");
+    frame[0] = char(transactionId >> 8);
+    frame[1] = char(transactionId & 0xff);
+    frame[10] = char(quantity >> 8);
+    frame[11] = char(quantity & 0xff);
+    return frame;
+}
+
+// The answer to readRequest(): registers 100 and 101 hold 0x1234 and 0x0001, the others 0.
+QByteArray readAnswer(quint16 transactionId, quint16 quantity)
+{
+    QByteArray answer;
+    answer.append(char(transactionId >> 8)).append(char(transactionId & 0xff));
+    answer.append(2, '\0');
+    const quint16 length = quint16(2 * quantity + 3);
+    answer.append(char(length >> 8)).append(char(length & 0xff));
+    answer.append(char(1)).append(char(3)).append(char(2 * quantity));
+    QByteArray values(2 * quantity, '\0');
+    values.replace(0, 4, QByteArray::fromHex("12340001"));
+    return answer + values;
+}
+
+// The bytes of `count` answers to requests numbered from 0 (transaction ids wrap at `cycle`).
+QByteArray answers(qint64 count, quint16 quantity, int cycle = 0x10000)
+{
+    QByteArray all;
+    for (qint64 i = 0; i < count; ++i)
+        all += readAnswer(quint16(i % cycle), quantity);
+    return all;
+}
+
+// Runs the event loop until the condition holds; unlike QTest::qWaitFor it does not sleep between
+// passes, so a busy connection is served at full speed.
+bool runUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition())
+            loop.quit();
+    });
+    poll.start(2);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (!condition())
+        loop.exec();
+    return condition();
+}
+
+QByteArray patternBytes(qsizetype size)
+{
+    QByteArray bytes(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(i % 251);
+    return bytes;
+}
+
+} // namespace
+
+void tst_ClientBounds::initTestCase()
+{
+    previousHandler = qInstallMessageHandler(messageHandler);
+    work = std::make_unique<TempWorkDir>();
+    QVERIFY(work->isValid());
+    log = std::make_unique<LogCapture>();
+    qRegisterMetaType<DB::SDbDeviceRegDataSet>("DB::SDbDeviceRegDataSet");
+    storage = CDataBaseHandler::getInstance();
+    QVERIFY(storage);
+    storageThread = startStorageThread(storage);
+
+    modbusPort = freePort();
+    QVERIFY(modbusPort);
+    DB::SDeviceRegMapDescription device;
+    device.devEui = QStringLiteral("A0000001");
+    device.appEui = QStringLiteral("APP");
+    device.name = device.devEui;
+    device.startAddr = 100;
+    device.port = modbusPort;
+    device.registers = {testRegister(0, 16), testRegister(1, 16)};
+    QVERIFY(storage->registerNewDevice(device, ProtocolModbus));
+    DB::SDbDeviceRegDataSet values;
+    values.devEui = device.devEui;
+    values.startAddr = 100;
+    values.regValues = {{"1234", "1234", 0}, {"0001", "0001", 1}};
+    QVERIFY(QMetaObject::invokeMethod(storage, "saveRegisterData", Qt::BlockingQueuedConnection,
+                                      Q_ARG(DB::SDbDeviceRegDataSet, values)));
+    modbusServer = std::make_unique<CDeviceHandler>(modbusPort, ProtocolModbus, device.devEui);
+    modbusServer->appendDevice(device.devEui);
+    QVERIFY(modbusServer->isListening());
+
+    fake = std::make_unique<FakeNetworkServer>();
+    QVERIFY(fake->isListening());
+    CServerHandler *link = CServerHandler::getInstance();
+    QSignalSpy status(link, &CServerHandler::changeServerStatus);
+    link->connectSlot(fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(status.cbegin(), status.cend(),
+                                         [](const QList<QVariant> &arguments) {
+                                             return arguments.at(0).value<COMM::EServerStatus>()
+                                                    == COMM::Success;
+                                         }),
+                             10000);
+}
+
+void tst_ClientBounds::cleanupTestCase()
+{
+    modbusServer.reset();
+    storageThread->quit();
+    QVERIFY(storageThread->wait());
+    delete storageThread;
+    qInstallMessageHandler(previousHandler);
+}
+
+void tst_ClientBounds::init()
+{
+    QTRY_COMPARE(modbusServer->connectionCount(), 0);
+    log->clear();
+    fake->clearReceived();
+}
+
+void tst_ClientBounds::cleanup()
+{
+    CSettings::writeValue(SettingsKey::UseLog, true);
+    CServerHandler::getInstance()->setIntervals(CServerHandler::SIntervals());
+}
+
+void tst_ClientBounds::halfClose_data()
+{
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addRow("10 requests") << 10 << QByteArray();
+    // More than one portion of frames.
+    QTest::addRow("129 requests") << 129 << QByteArray();
+    QTest::addRow("5000 requests") << 5000 << QByteArray();
+    QTest::addRow("129 requests and the start of one more") << 129 << readRequest(0, 2).left(7);
+}
+
+void tst_ClientBounds::halfClose()
+{
+    QFETCH(int, requests);
+    QFETCH(QByteArray, tail);
+
+    QByteArray stream;
+    for (int i = 0; i < requests; ++i)
+        stream += readRequest(quint16(i), 2);
+    stream += tail;
+    // Everything is written and the sending side shut before a single answer is read.
+    const QByteArray received = ModbusClient::runAside([this, &stream] {
+        RawClient client(modbusPort);
+        std::thread writer([&client, &stream] {
+            client.send(stream);
+            client.shutdownWrite();
+        });
+        QByteArray all = client.readToEnd();
+        writer.join();
+        return all;
+    });
+    const QByteArray expected = answers(requests, 2);
+    QCOMPARE(received.size(), expected.size());
+    QVERIFY(received == expected);
+}
+
+void tst_ClientBounds::modbusBackPressure_data()
+{
+    QTest::addColumn<int>("clients");
+    QTest::addColumn<int>("quantity");
+    QTest::addRow("one client, 2 registers") << 1 << 2;
+    QTest::addRow("one client, 125 registers") << 1 << 125;
+    QTest::addRow("20 clients, 125 registers") << 20 << 125;
+}
+
+void tst_ClientBounds::modbusBackPressure()
+{
+    QFETCH(int, clients);
+    QFETCH(int, quantity);
+    // Two log lines per request would only slow the test down.
+    CSettings::writeValue(SettingsKey::UseLog, false);
+
+    constexpr int Cycle = 256;
+    // Far more than the system buffers for a connection.
+    constexpr qint64 MaxPatterns = 20000;
+    QByteArray pattern;
+    for (int i = 0; i < Cycle; ++i)
+        pattern += readRequest(quint16(i), quint16(quantity));
+
+    // Clients that pipeline requests and read nothing, until told to stop.
+    std::vector<std::unique_ptr<RawClient>> slow;
+    std::vector<std::atomic<qint64>> patternsSent(clients);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> senders;
+    for (int i = 0; i < clients; ++i) {
+        slow.push_back(std::make_unique<RawClient>(modbusPort, 8 * 1024));
+        QVERIFY(slow.back()->isConnected());
+    }
+    QTRY_COMPARE(modbusServer->connectionCount(), clients);
+    for (int i = 0; i < clients; ++i) {
+        senders.emplace_back([&, i] {
+            while (!stop && patternsSent[size_t(i)] < MaxPatterns && slow[size_t(i)]->send(pattern))
+                ++patternsSent[size_t(i)];
+            slow[size_t(i)]->shutdownWrite();
+        });
+    }
+
+    // What the gateway holds for each connection, watched all along.
+    qint64 mostUnsent = 0;
+    qint64 mostHeld = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        for (const CConnectionHandler *connection : modbusServer->getConnections()) {
+            mostUnsent = qMax(mostUnsent, connection->bytesToWrite());
+            mostHeld = qMax(mostHeld, connection->bytesAvailable());
+        }
+    });
+    watch.start(5);
+
+    // Every connection comes to hold more unsent answers than the bound: from then on the gateway
+    // takes nothing more from it.
+    QVERIFY(runUntil(
+        [this, clients] {
+            const QList<CConnectionHandler *> &connections = modbusServer->getConnections();
+            return connections.size() == clients
+                   && std::all_of(connections.cbegin(), connections.cend(),
+                                  [](const CConnectionHandler *connection) {
+                                      return connection->bytesToWrite()
+                                             > CConnectionHandler::PauseUnsentBytes;
+                                  });
+        },
+        60000));
+
+    // Meanwhile a master that reads is answered as usual.
+    ModbusClient master(QStringLiteral("127.0.0.1"), modbusPort);
+    const QString failure = ModbusClient::runAside([&master] {
+        if (!master.connectToServer())
+            return master.lastError();
+        for (int i = 0; i < 20; ++i) {
+            const auto values = master.readHoldingRegisters(100, 2);
+            if (values != QList<quint16>{0x1234, 0x0001})
+                return QStringLiteral("read %1: %2").arg(i).arg(master.lastError());
+        }
+        return QString();
+    });
+    QCOMPARE(failure, QString());
+    master.close();
+
+    // Unsent answers stay within the pause bound and one answer, read requests within the read
+    // buffer: the rest waits in the system's buffers.
+    const qint64 answerBytes = readAnswer(0, quint16(quantity)).size();
+    QVERIFY2(mostUnsent <= CConnectionHandler::PauseUnsentBytes + answerBytes,
+             qPrintable(QString::number(mostUnsent)));
+    QVERIFY2(mostHeld <= CConnectionHandler::ReadBufferBytes,
+             qPrintable(QString::number(mostHeld)));
+
+    // Once they read, every request sent is answered, in order, and the connections end.
+    stop = true;
+    const QList<QByteArray> received = ModbusClient::runAside([&] {
+        QList<QByteArray> all;
+        std::vector<std::thread> readers;
+        for (int i = 0; i < clients; ++i)
+            all.append(QByteArray());
+        for (int i = 0; i < clients; ++i)
+            readers.emplace_back([&, i] { all[i] = slow[size_t(i)]->readToEnd(); });
+        for (std::thread &reader : readers)
+            reader.join();
+        for (std::thread &sender : senders)
+            sender.join();
+        return all;
+    });
+    for (int i = 0; i < clients; ++i) {
+        const QByteArray expected
+            = answers(patternsSent[size_t(i)] * Cycle, quint16(quantity), Cycle);
+        QCOMPARE(received.at(i).size(), expected.size());
+        QVERIFY(received.at(i) == expected);
+    }
+}
+
+void tst_ClientBounds::transparentClientThatDoesNotRead()
+{
+    const quint16 port = freePort();
+    CDeviceHandler server(port, ProtocolTCP, DevEui);
+    server.appendDevice(DevEui);
+    QTcpSocket reader;
+    QByteArray read;
+    connect(&reader, &QTcpSocket::readyRead, this, [&] { read += reader.readAll(); });
+    reader.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(reader.waitForConnected(5000));
+    RawClient stalled(port, 4096);
+    QVERIFY(stalled.isConnected());
+    QTRY_COMPARE(server.connectionCount(), 2);
+
+    const QString closing = QStringLiteral("WARNING: [CDeviceHandler::sendTCPDataToSocket] A TCP "
+                                           "client in port %1 does not read: ")
+                                .arg(port);
+    QByteArray sent;
+    qint64 mostUnsent = 0;
+    for (int i = 0; i < 100000 && server.connectionCount() == 2; ++i) {
+        const QByteArray packet = QByteArray::number(i).rightJustified(600, '.');
+        server.sendTCPData(packet, TcpChunkWord::pack(1, 1, 600));
+        sent += packet;
+        for (const CConnectionHandler *connection : server.getConnections())
+            mostUnsent = qMax(mostUnsent, connection->bytesToWrite());
+        if (i % 32 == 0)
+            QCoreApplication::processEvents();
+    }
+    QCOMPARE(server.connectionCount(), 1);
+    QVERIFY(mostUnsent <= CConnectionHandler::MaxUnsentPacketBytes);
+    QVERIFY(log->waitForLine(closing));
+    const QStringList lines = log->lines().filter(closing);
+    QCOMPARE(lines.size(), 1);
+    // The line names the bytes that would have waited: more than the bound.
+    const qint64 unsent = lines.first()
+                              .mid(lines.first().indexOf(closing) + closing.size())
+                              .section(QLatin1Char(' '), 0, 0)
+                              .toLongLong();
+    QVERIFY2(unsent > CConnectionHandler::MaxUnsentPacketBytes, qPrintable(lines.first()));
+
+    // The other client has every packet, exactly.
+    QTRY_COMPARE_WITH_TIMEOUT(read.size(), sent.size(), 20000);
+    QVERIFY(read == sent);
+}
+
+void tst_ClientBounds::clientBytesToDownlinks_data()
+{
+    QTest::addColumn<int>("writes");
+    QTest::addColumn<int>("bytesPerWrite");
+    QTest::addColumn<int>("responseMs");
+    QTest::addRow("2000 bytes in one write") << 1 << 2000 << 100;
+    QTest::addRow("18000 one-byte writes") << 18000 << 1 << 100;
+    // The real 100 ms would take an hour here; what matters is the size of every message.
+    QTest::addRow("1 MB in one write") << 1 << 1000000 << 0;
+}
+
+void tst_ClientBounds::clientBytesToDownlinks()
+{
+    QFETCH(int, writes);
+    QFETCH(int, bytesPerWrite);
+    QFETCH(int, responseMs);
+
+    CServerHandler *link = CServerHandler::getInstance();
+    CServerHandler::SIntervals periods;
+    periods.sendDataResponse = responseMs;
+    link->setIntervals(periods);
+    QSignalSpy status(link, &CServerHandler::changeServerStatus);
+
+    const quint16 port = freePort();
+    CDeviceHandler server(port, ProtocolTCP, DevEui);
+    server.appendDevice(DevEui);
+
+    QByteArray arrived;
+    int downlinks = 0;
+    qsizetype longest = 0;
+    int mostWaiting = 0;
+    QStringList wrong;
+    QObject receiving;
+    connect(fake.get(), &NetServerCore::downlinkReceived, &receiving,
+            [&](const QString &devEui, const QString &data) {
+                ++downlinks;
+                longest = qMax(longest, data.size());
+                mostWaiting = qMax(mostWaiting, link->waitingDownlinks(DevEui));
+                if (devEui != DevEui || !data.startsWith(QStringLiteral("04")))
+                    wrong.append(devEui + QLatin1Char(' ') + data.left(20));
+                arrived += QByteArray::fromHex(data.mid(2).toLatin1());
+            });
+
+    const QByteArray data = patternBytes(qsizetype(writes) * bytesPerWrite);
+    QElapsedTimer clock;
+    clock.start();
+    RawClient client(port);
+    QVERIFY(client.isConnected());
+    std::thread writer([&] {
+        for (int i = 0; i < writes; ++i)
+            client.send(data.mid(qsizetype(i) * bytesPerWrite, bytesPerWrite));
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(arrived.size() >= data.size(), 60000);
+    const qint64 elapsedMs = clock.elapsed();
+    writer.join();
+
+    QCOMPARE(wrong, QStringList());
+    QCOMPARE(arrived.size(), data.size());
+    QVERIFY(arrived == data);
+    // "04" and at most 600 bytes as hexadecimal text.
+    QVERIFY2(longest <= 2 + 2 * CConnectionHandler::MaxDownlinkBytes,
+             qPrintable(QString::number(longest)));
+    QVERIFY(mostWaiting <= CConnectionHandler::MaxWaitingDownlinks);
+    if (writes > 1)
+        QVERIFY2(downlinks < writes / 10, qPrintable(QString::number(downlinks)));
+    QCOMPARE(status.count(), 0);
+    qInfo("%d bytes in %d writes arrived in %lld ms as %d downlinks", int(data.size()), writes,
+          elapsedMs, downlinks);
+}
+
+void tst_ClientBounds::portThatCannotBeBound_data()
+{
+    QTest::addColumn<bool>("onMove");
+    QTest::addRow("at the start") << false;
+    QTest::addRow("on a port move") << true;
+}
+
+void tst_ClientBounds::portThatCannotBeBound()
+{
+    QFETCH(bool, onMove);
+
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress::Any, 0));
+    const quint16 held = holder.serverPort();
+    StderrCapture standardError;
+    std::unique_ptr<CDeviceHandler> server;
+    if (onMove) {
+        server = std::make_unique<CDeviceHandler>(freePort(), ProtocolTCP, DevEui);
+        QVERIFY(server->isListening());
+        server->appendDevice(held);
+    } else {
+        server = std::make_unique<CDeviceHandler>(held, ProtocolModbus, DevEui);
+    }
+    QVERIFY(!server->isListening());
+
+    const QString line = QStringLiteral("WARNING: [CDeviceHandler] Port %1 can't be listened on: "
+                                        "%2. No client can reach the devices of this port!")
+                             .arg(held)
+                             .arg(server->errorString());
+    QVERIFY(log->waitForLine(line));
+    QCOMPARE(log->count(QStringLiteral("[CDeviceHandler]")), 1);
+    QVERIFY2(standardError.text().contains(line.toLocal8Bit()), standardError.text().constData());
+}
+
+QTEST_GUILESS_MAIN(tst_ClientBounds)
+#include "tst_clientbounds.moc"
