@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
+
 using namespace Vocabulary;
 
 namespace {
@@ -30,6 +32,10 @@ CServerHandler::CServerHandler() : QObject(nullptr)
             &CServerHandler::textMessageReceivedSlot);
     connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
             &CServerHandler::socketErrorSlot);
+    // Any frame or pong shows the server alive; frames count, so a long message in parts does.
+    connect(&socket, &QWebSocket::textFrameReceived, this, &CServerHandler::noteServerHeard);
+    connect(&socket, &QWebSocket::binaryFrameReceived, this, &CServerHandler::noteServerHeard);
+    connect(&socket, &QWebSocket::pong, this, &CServerHandler::noteServerHeard);
 
     pingTimer = new QTimer;
     connect(pingTimer, SIGNAL(timeout()), this, SLOT(timeoutSlot()));
@@ -43,6 +49,11 @@ CServerHandler::CServerHandler() : QObject(nullptr)
     connectTimer = new QTimer;
     connectTimer->setSingleShot(true);
     connect(connectTimer, &QTimer::timeout, this, &CServerHandler::connectTimeoutSlot);
+    keepAliveTimer = new QTimer;
+    connect(keepAliveTimer, &QTimer::timeout, this, &CServerHandler::keepAliveSlot);
+    silenceTimer = new QTimer;
+    silenceTimer->setSingleShot(true);
+    connect(silenceTimer, &QTimer::timeout, this, &CServerHandler::silenceTimeoutSlot);
 }
 
 CServerHandler::~CServerHandler()
@@ -52,6 +63,8 @@ CServerHandler::~CServerHandler()
     delete responseTimer;
     delete reconnectTimer;
     delete connectTimer;
+    delete keepAliveTimer;
+    delete silenceTimer;
     // A request may still be in flight: release its wait before the mutex goes.
     releaseWait();
 }
@@ -65,7 +78,7 @@ void CServerHandler::releaseWait()
 
 void CServerHandler::connectSlot(QString _origin, QString _login, QString _password)
 {
-    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    closeSocket();
     emit changeServerStatus(COMM::Disconnected);
     const QUrl newUrl(_origin);
     if (!newUrl.isValid()) {
@@ -81,8 +94,18 @@ void CServerHandler::connectSlot(QString _origin, QString _login, QString _passw
 void CServerHandler::openSocket(const QUrl &_url)
 {
     attemptOpen = true;
+    socketAborted = false;
     connectTimer->start(intervals.connectTimeout);
     socket.open(_url);
+}
+
+void CServerHandler::closeSocket()
+{
+    stopKeepAlive();
+    // After an abort the socket is closed already, and a close would write into the closed
+    // device.
+    if (!socketAborted)
+        socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
 }
 
 void CServerHandler::socketConnectedSlot()
@@ -92,6 +115,7 @@ void CServerHandler::socketConnectedSlot()
     sendMessage(ServerMessages::probe());
     emit changeServerStatus(COMM::PingWaiting);
     pingTimer->start(intervals.pingTimeout);
+    keepAliveTimer->start(intervals.keepAlivePing);
 }
 
 void CServerHandler::socketDisconnectedSlot()
@@ -118,17 +142,58 @@ void CServerHandler::connectTimeoutSlot()
         return;
     qDebug() << "[CServerHandler::connectTimeoutSlot] Not connected within"
              << connectTimer->interval() << "ms, attempt closed";
-    // Closed rather than aborted: after an abort the next close() would write its frame into
-    // the dead socket. The close is reported through disconnected() once TCP is connected and
-    // through error() before; should neither come, the attempt ends here all the same.
-    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    // The close is reported through disconnected() once TCP is connected and through error()
+    // before; should neither come, the attempt ends here all the same.
+    closeSocket();
     if (attemptOpen)
         endAttempt();
+}
+
+void CServerHandler::keepAliveSlot()
+{
+    socket.ping();
+    sincePing.start();
+    heardAtPing = heardCount;
+    if (!silenceTimer->isActive())
+        openSilenceWindow();
+}
+
+void CServerHandler::openSilenceWindow()
+{
+    heardAtWindow = heardAtPing;
+    const qint64 left = intervals.keepAliveSilence - sincePing.elapsed();
+    silenceTimer->start(int(std::max<qint64>(0, left)));
+}
+
+void CServerHandler::silenceTimeoutSlot()
+{
+    if (heardCount != heardAtWindow) {
+        // Heard since the window's ping; a later ping unanswered so far gets its own window.
+        if (heardCount == heardAtPing)
+            openSilenceWindow();
+        return;
+    }
+    addLog(QStringLiteral("WARNING: [CServerHandler::silenceTimeoutSlot] No answer from the server "
+                          "within %1 ms of a ping: connection lost")
+               .arg(intervals.keepAliveSilence));
+    // Aborted, not closed: nothing more is written for a peer that is gone. The abort reports
+    // disconnected() at once, which ends the attempt; should it not, the attempt ends here.
+    socketAborted = true;
+    socket.abort();
+    if (attemptOpen)
+        endAttempt();
+}
+
+void CServerHandler::stopKeepAlive()
+{
+    keepAliveTimer->stop();
+    silenceTimer->stop();
 }
 
 void CServerHandler::endAttempt()
 {
     connectTimer->stop();
+    stopKeepAlive();
     attemptOpen = false;
     state = Disconnected;
     emit changeServerStatus(COMM::Disconnected);
@@ -137,7 +202,7 @@ void CServerHandler::endAttempt()
 
 void CServerHandler::reconnectLastAuthData()
 {
-    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    closeSocket();
     state = Ping;
     const QUrl lastUrl(url);
     if (!lastUrl.isValid()) {

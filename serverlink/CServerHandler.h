@@ -5,6 +5,7 @@
 #include "SServerDeviceInfo.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -44,6 +45,12 @@ public:
         int connectTimeout = 10000;
         int response = 60000;       // device list and last packets
         int sendDataResponse = 100; // downlink
+        // Between WebSocket pings, from the connection until it is lost, in every state.
+        int keepAlivePing = 30000;
+        // After a ping: a connection from which nothing (pong, message) has come by then is
+        // given up as lost, as a dropped one. When it is not above keepAlivePing, a link gone
+        // silent is given up within the sum of the two.
+        int keepAliveSilence = 30000;
     };
 
     static CServerHandler *getInstance();
@@ -82,6 +89,8 @@ public slots:
 private slots:
     void socketErrorSlot(QAbstractSocket::SocketError _error);
     void connectTimeoutSlot();
+    void keepAliveSlot();
+    void silenceTimeoutSlot();
 
 protected:
     // Protected so that tests and the fuzz target can make instances of their own.
@@ -89,7 +98,11 @@ protected:
 
 private:
     void openSocket(const QUrl &_url);
+    void closeSocket();
     void endAttempt();
+    void stopKeepAlive();
+    void noteServerHeard() { ++heardCount; }
+    void openSilenceWindow();
     void sendMessage(const QString &json);
     void enqueueTask(const STask &task);
     void releaseWait();
@@ -114,10 +127,22 @@ private:
     QTimer *pingTimer = nullptr;
     QTimer *reconnectTimer = nullptr;
     QTimer *connectTimer = nullptr;
+    // Pings while connected. Each ping opens a silence window unless one is open; when that one
+    // ends heard, the last ping, if still unanswered, gets the rest of a window of its own.
+    QTimer *keepAliveTimer = nullptr;
+    QTimer *silenceTimer = nullptr;
 
     // True from the opening of the socket until the end of that attempt has been reported: a
     // refused handshake reports only an error, other failures an error and a disconnection, and a
     // stalled one nothing until connectTimer closes it.
     bool attemptOpen = false;
+    // Frames and pongs received; the count at the last ping and at the ping whose silence window
+    // runs. Nothing heard since that ping when the window ends: the connection is lost.
+    quint32 heardCount = 0;
+    quint32 heardAtPing = 0;
+    quint32 heardAtWindow = 0;
+    QElapsedTimer sincePing;
+    // The socket was aborted since its last opening: it is closed and takes no close frame.
+    bool socketAborted = false;
     SIntervals intervals;
 };

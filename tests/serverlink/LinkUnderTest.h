@@ -20,6 +20,8 @@ public:
         periods.reconnect = 600000;
         periods.connectTimeout = 600000;
         periods.response = 600000;
+        periods.keepAlivePing = 600000;
+        periods.keepAliveSilence = 600000;
         return periods;
     }
 };

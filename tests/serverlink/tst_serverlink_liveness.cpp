@@ -1,0 +1,189 @@
+#include "LinkFixture.h"
+#include "LogCapture.h"
+#include "StallingTcpProxy.h"
+#include "TempWorkDir.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+// Keep-alive of a connected link: a server that goes silent without closing (behind a proxy that
+// stops forwarding) is given up like a dropped one; a server still heard from is kept.
+class TestServerLinkLiveness : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void silentServerIsGivenUp_data();
+    void silentServerIsGivenUp();
+    void heardServerIsKept_data();
+    void heardServerIsKept();
+
+private:
+    QString proxyUrl() const { return QStringLiteral("ws://127.0.0.1:%1").arg(proxy->port()); }
+
+    std::unique_ptr<TempWorkDir> workDir;
+    std::unique_ptr<LogCapture> log;
+    std::unique_ptr<LinkFixture> f;
+    std::unique_ptr<StallingTcpProxy> proxy;
+};
+
+namespace {
+const QString Lost = QStringLiteral("WARNING: [CServerHandler::silenceTimeoutSlot] No answer from "
+                                    "the server within 300 ms of a ping: connection lost");
+
+CServerHandler::SIntervals keepAlivePeriods()
+{
+    CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
+    periods.keepAlivePing = 200;
+    periods.keepAliveSilence = 300;
+    periods.reconnect = 300;
+    periods.connectTimeout = 200;
+    return periods;
+}
+} // namespace
+
+void TestServerLinkLiveness::initTestCase()
+{
+    registerApiMetaTypes();
+    workDir = std::make_unique<TempWorkDir>();
+    QVERIFY(workDir->isValid());
+    log = std::make_unique<LogCapture>();
+}
+
+void TestServerLinkLiveness::init()
+{
+    f = std::make_unique<LinkFixture>(keepAlivePeriods());
+    QVERIFY(f->fake->isListening());
+    proxy = std::make_unique<StallingTcpProxy>(QHostAddress::LocalHost, f->fake->port());
+    QVERIFY(proxy->isListening());
+    log->clear();
+}
+
+void TestServerLinkLiveness::cleanup()
+{
+    f.reset();
+    proxy.reset();
+}
+
+void TestServerLinkLiveness::silentServerIsGivenUp_data()
+{
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<bool>("newConnectionsPass");
+
+    QTest::addRow("server host gone while logged in") << true << false;
+    QTest::addRow("NAT mapping dropped while logged in") << true << true;
+    QTest::addRow("server host gone while the login is answered") << false << false;
+}
+
+void TestServerLinkLiveness::silentServerIsGivenUp()
+{
+    QFETCH(bool, loggedIn);
+    QFETCH(bool, newConnectionsPass);
+    // A close after the abort would write its frame into the closed device.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("QIODevice::write")));
+
+    f->fake->setAuthReplyEnabled(loggedIn);
+    f->link->connectSlot(proxyUrl(), QStringLiteral("admin"), QStringLiteral("admin"));
+    const QList<int> before = loggedIn ? QList<int>{5, 1, 3, 0} : QList<int>{5, 1, 3};
+    QTRY_COMPARE(f->seenStatuses(), before);
+
+    if (newConnectionsPass)
+        proxy->stallOpenConnections();
+    else
+        proxy->stall();
+    QElapsedTimer sinceStall;
+    sinceStall.start();
+    qint64 lossAfter = -1;
+    connect(f->link.get(), &CServerHandler::changeServerStatus, this, [&]() {
+        if (lossAfter < 0)
+            lossAfter = sinceStall.elapsed();
+    });
+    f->fake->setAuthReplyEnabled(true);
+    if (loggedIn) {
+        // A request goes into the stall and waits for its answer; a downlink queues behind it.
+        QVERIFY(f->link->getDevicesList({QStringLiteral("F1")}));
+        f->link->sendData(QStringLiteral("dev-a"), "01");
+    }
+
+    QVERIFY(log->waitForLine(Lost));
+    if (!newConnectionsPass) {
+        // The reconnection period goes on while nothing gets through.
+        QTRY_VERIFY(proxy->connectionCount() >= 4);
+        proxy->resume();
+    }
+    QTRY_VERIFY(f->seenStatuses().size() > before.size() && f->seenStatuses().constLast() == 0);
+
+    // One 5 for the loss and one for each attempt before the last, which logged in.
+    QList<int> expected = before;
+    expected << QList<int>(proxy->connectionCount() - 1, 5) << 1 << 3 << 0;
+    QCOMPARE(f->seenStatuses(), expected);
+    QCOMPARE(log->count(Lost), 1);
+    // Given up within a ping and a silence window of going silent (slack for a busy machine).
+    const CServerHandler::SIntervals periods = keepAlivePeriods();
+    QVERIFY2(lossAfter <= periods.keepAlivePing + periods.keepAliveSilence + 500,
+             qPrintable(QString::number(lossAfter)));
+
+    if (loggedIn) {
+        // The queue outlived the loss: the end of the wait sends the downlink on the new link.
+        QCOMPARE(f->link->waitingDownlinks(QStringLiteral("dev-a")), 1);
+        QVERIFY(QMetaObject::invokeMethod(f->link.get(), "waitingServerResponseTimeoutSlot"));
+        QVERIFY(f->fake->waitForCommand(QStringLiteral("send_data_req")));
+        QCOMPARE(f->devicesSpy->count(), 1);
+    }
+}
+
+void TestServerLinkLiveness::heardServerIsKept_data()
+{
+    QTest::addColumn<bool>("pingsPass");
+    QTest::addColumn<QByteArray>("message"); // sent by the server every 50 ms unless empty
+    QTest::addColumn<bool>("binary");
+
+    QTest::addRow("pongs only") << true << QByteArray() << false;
+    QTest::addRow("uplinks, pings held")
+        << false << QByteArray(R"({"cmd":"rx","type":"CONF_UP","devEui":"01","data":"01"})")
+        << false;
+    QTest::addRow("texts that are not JSON, pings held")
+        << false << QByteArray("not json") << false;
+    QTest::addRow("binary messages, pings held") << false << QByteArray("\x01\x02", 2) << true;
+}
+
+void TestServerLinkLiveness::heardServerIsKept()
+{
+    QFETCH(bool, pingsPass);
+    QFETCH(QByteArray, message);
+    QFETCH(bool, binary);
+
+    f->link->connectSlot(proxyUrl(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 0}));
+    if (!pingsPass)
+        proxy->stall(StallingTcpProxy::ToTarget);
+    QTimer sender;
+    connect(&sender, &QTimer::timeout, this, [&]() {
+        if (binary)
+            f->fake->sendBinary(message);
+        else
+            f->fake->sendText(QString::fromUtf8(message));
+    });
+    if (!message.isEmpty())
+        sender.start(50);
+
+    // Several silence windows pass (one every 400 ms) and the connection stays.
+    QVERIFY(!f->statusSpy->wait(1600));
+    QCOMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 0}));
+    QVERIFY(!log->contains(Lost));
+    QCOMPARE(proxy->connectionCount(), 1);
+    // Held pings show that the link pinged and was not answered.
+    if (!pingsPass)
+        QVERIFY(proxy->heldBytes() > 0);
+}
+
+QTEST_GUILESS_MAIN(TestServerLinkLiveness)
+#include "tst_serverlink_liveness.moc"
