@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #endif
 
+int CConnectionHandler::lingeringConnections = 0;
+
 CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind_, QString devEui_,
                                        QList<CConnectionHandler *> *ownerList_, QObject *owner_)
     : port(port_), devEui(std::move(devEui_)), ownerList(ownerList_), owner(owner_), kind(kind_)
@@ -42,6 +44,8 @@ CConnectionHandler::~CConnectionHandler()
     // The server may be gone already (deleted after its last device while clients stayed).
     if (owner && ownerList)
         ownerList->removeAll(this);
+    if (lingering)
+        --lingeringConnections;
     qDebug() << "Destructor CConnectionHandler::CConnectionHandler has been called";
 }
 
@@ -236,11 +240,30 @@ void CConnectionHandler::disconnectedSlot()
     // No longer a client of the port, though bytes it sent may still wait for the link.
     if (owner && ownerList)
         ownerList->removeAll(this);
+    socketGone = true;
+    if (kind == ProtocolTCP && bytesAvailable() > 0) {
+        if (lingeringConnections < MaxLingeringConnections) {
+            ++lingeringConnections;
+            lingering = true;
+        } else {
+            addLog(
+                QStringLiteral("WARNING: [CDeviceHandler::incomingTCPDataHandler] A TCP client in "
+                               "port %1 closed with %2 bytes not yet sent to the device, and "
+                               "too many closed clients wait already. Data discarded.")
+                    .arg(port)
+                    .arg(bytesAvailable()));
+        }
+    }
     deleteWhenDone();
 }
 
 void CConnectionHandler::deleteWhenDone()
 {
-    if (state() == UnconnectedState && (kind != ProtocolTCP || bytesAvailable() == 0))
-        deleteLater();
+    if (!socketGone || (lingering && bytesAvailable() > 0))
+        return;
+    if (lingering) {
+        lingering = false;
+        --lingeringConnections;
+    }
+    deleteLater();
 }

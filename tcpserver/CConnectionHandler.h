@@ -40,6 +40,9 @@ public:
     // ...and downlinks of the port's device that may wait in the link's queue: beyond them client
     // bytes stay in the sockets until the queue has room, and are then taken together.
     static constexpr int MaxWaitingDownlinks = 4;
+    // Transparent clients gone with bytes still to pass on wait for the link at most this many at
+    // a time (each holds at most MaxDownlinkBytes * MaxWaitingDownlinks).
+    static constexpr int MaxLingeringConnections = 64;
 
     // Adds itself to `ownerList`, the connection list of `owner`; the list is touched only while
     // `owner` is alive.
@@ -80,6 +83,8 @@ private:
     // Deletes the connection once it is disconnected and holds nothing more to pass on.
     void deleteWhenDone();
 
+    static int lingeringConnections;
+
     quint16 port = 0;
     // Modbus: a copy of the unanswered bytes at the start of the socket's read buffer (they are
     // taken from the socket only once answered).
@@ -92,4 +97,7 @@ private:
     bool portionQueued = false;
     // The client holds more than PauseUnsentBytes of answers: nothing is served until it reads.
     bool paused = false;
+    bool socketGone = false;
+    // Disconnected, a transparent client's last bytes still wait for the link.
+    bool lingering = false;
 };

@@ -407,10 +407,13 @@ void tst_ClientBounds::clientBytesToDownlinks_data()
     QTest::addColumn<int>("writes");
     QTest::addColumn<int>("bytesPerWrite");
     QTest::addColumn<int>("responseMs");
-    QTest::addRow("2000 bytes in one write") << 1 << 2000 << 100;
-    QTest::addRow("18000 one-byte writes") << 18000 << 1 << 100;
+    QTest::addColumn<bool>("closeAfterWriting");
+    QTest::addRow("2000 bytes in one write") << 1 << 2000 << 100 << false;
+    QTest::addRow("18000 one-byte writes") << 18000 << 1 << 100 << false;
     // The real 100 ms would take an hour here; what matters is the size of every message.
-    QTest::addRow("1 MB in one write") << 1 << 1000000 << 0;
+    QTest::addRow("1 MB in one write") << 1 << 1000000 << 0 << false;
+    // The client is gone before the link has taken its last bytes.
+    QTest::addRow("5000 bytes in one write, then closed") << 1 << 5000 << 100 << true;
 }
 
 void tst_ClientBounds::clientBytesToDownlinks()
@@ -418,6 +421,7 @@ void tst_ClientBounds::clientBytesToDownlinks()
     QFETCH(int, writes);
     QFETCH(int, bytesPerWrite);
     QFETCH(int, responseMs);
+    QFETCH(bool, closeAfterWriting);
 
     CServerHandler *link = CServerHandler::getInstance();
     CServerHandler::SIntervals periods;
@@ -453,6 +457,8 @@ void tst_ClientBounds::clientBytesToDownlinks()
     std::thread writer([&] {
         for (int i = 0; i < writes; ++i)
             client.send(data.mid(qsizetype(i) * bytesPerWrite, bytesPerWrite));
+        if (closeAfterWriting)
+            client.finish();
     });
     QTRY_VERIFY_WITH_TIMEOUT(arrived.size() >= data.size(), 60000);
     const qint64 elapsedMs = clock.elapsed();
@@ -468,6 +474,8 @@ void tst_ClientBounds::clientBytesToDownlinks()
     if (writes > 1)
         QVERIFY2(downlinks < writes / 10, qPrintable(QString::number(downlinks)));
     QCOMPARE(status.count(), 0);
+    if (closeAfterWriting)
+        QTRY_COMPARE(server.connectionCount(), 0);
     qInfo("%d bytes in %d writes arrived in %lld ms as %d downlinks", int(data.size()), writes,
           elapsedMs, downlinks);
 }
