@@ -793,9 +793,11 @@ SNonReadingResult runNonReading(const QString &workDir, int connections, int sec
     const auto halfWay = start + std::chrono::milliseconds(seconds * 500);
     auto halfWayAt = Clock::time_point();
     long halfWayKb = 0;
+    long sampledPeakKb = 0;
     while (Clock::now() - start < std::chrono::seconds(seconds)
            && closedByPeer < result.connected) {
         QThread::msleep(100);
+        sampledPeakKb = std::max(sampledPeakKb, statusKb(pid));
         if (halfWayKb == 0 && Clock::now() >= halfWay) {
             halfWayAt = Clock::now();
             halfWayKb = statusKb(pid);
@@ -816,7 +818,9 @@ SNonReadingResult runNonReading(const QString &workDir, int connections, int sec
         ::close(fd);
     QThread::msleep(2000);
     result.afterCloseKb = statusKb(pid);
-    result.peakKb = statusKb(pid, QByteArrayLiteral("VmHWM"));
+    // VmHWM can lag the resident size by a little; the samples cover that.
+    result.peakKb = std::max({statusKb(pid, QByteArrayLiteral("VmHWM")), sampledPeakKb,
+                              result.endKb, result.afterCloseKb});
     modbus_close(honest);
     modbus_free(honest);
 
