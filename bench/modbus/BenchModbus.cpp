@@ -1,11 +1,36 @@
 // Modbus-TCP throughput: the gateway's per-port server answering from its database, beside a
 // reference server made with libmodbus (one thread, a select loop over every connection), both
 // driven by the same libmodbus client load; then a second client's latency while one client
-// floods, and the whole built gateway serving one device to 1 and to 8 clients.
+// floods, the whole built gateway serving one device to 1 and to 8 clients, and the whole gateway
+// under many connections that pipeline requests and never read the answers.
+//
+// Throughput: each case runs Rounds rounds of RequestsPerRound requests, ours then the
+// reference, and the passes go over all cases in turn, so that a slow spell of the machine falls
+// on both servers and on a few rounds of every case. A case's ratio is the median of its rounds'
+// ratios (q1-q3: their quartiles); the RESULT's ratio_log_on and ratio_log_off are the smallest
+// of those medians. Server and client threads are pinned to CPUs of their own meanwhile.
+//
+// Non-reading connections: the built gateway is started afresh (offscreen, one stored device); one
+// honest libmodbus client connects and reads 10 registers again and again, then N connections
+// (sockets as across a network: 1448-byte segments, 8 KiB buffers; the open-file limit is raised
+// for this process and the gateway) each pipeline reads of 125 registers (function 3) and never
+// read an answer, for NonReadingSeconds or until the gateway has closed them all; then they all
+// close. The row gives the gateway's VmRSS in MiB (/proc/<pid>/status) before, at the end of the
+// push, its growth per second over the push's second half, two seconds after the close, and its
+// peak (VmHWM), with the honest client's worst and median read during the push. Figures only:
+// nothing there fails the run. RESULT keys (also printed by --only nonreading) for 1000
+// connections: nonreading_rss_mb (peak less before), nonreading_after_close_mb (after the close
+// less before), nonreading_worst_ms, nonreading_median_ms and nonreading_late_rise_mb_s; the same
+// as nonreading_2000_* for 2000. Unbounded buffering shows as a late rise well above 0: the
+// gateway has not reached its peak within the push, which a longer one (--only nonreading 1000
+// 120) shows.
 //
 //   bench-modbus            everything
 //   bench-modbus --only on|off REGS CLIENTS SECONDS
 //                           one in-process case, again and again for that long (for a profiler)
+//   bench-modbus --only nonreading N [SECONDS]
+//                           only the non-reading row, for N connections pushing SECONDS at most
+//                           (default NonReadingSeconds)
 //   bench-modbus --seed P   (internal) stores the gateway case's device in ./server.db on port P
 
 #include "CDataBaseHandler.h"
@@ -27,8 +52,12 @@
 #include <modbus.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -36,6 +65,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -49,13 +79,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int Registers = 1000;
-constexpr int RequestsPerCase = 8000;
+constexpr int Rounds = 25;
+constexpr int RequestsPerRound = 3000;
 constexpr int WarmUpRequests = 500;
 // The whole gateway: one device of this many registers, read whole.
 constexpr int GatewayRegisters = 16;
 constexpr int GatewayRequests = 20000;
 constexpr qsizetype FloodBytes = 5 * 1024 * 1024;
 constexpr int PipelinedRequests = 40000;
+// Non-reading connections: the rows run, how long they push at most, and the request they repeat.
+constexpr int NonReadingCounts[] = {1000, 2000};
+constexpr int NonReadingSeconds = 20;
+constexpr int NonReadingQuantity = 125;
 const char *const Host = "127.0.0.1";
 
 quint16 registerValue(int address)
@@ -78,16 +113,94 @@ double threadCpuUs()
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
-long residentKb()
+// A field of /proc/<pid>/status in kB ("VmRSS", "VmHWM"); pid 0 is this process.
+long statusKb(qint64 pid = 0, const QByteArray &field = QByteArrayLiteral("VmRSS"))
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(pid > 0 ? QStringLiteral("/proc/%1/status").arg(pid)
+                         : QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
+    const QByteArray key = field + ':';
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toLong();
     }
     return 0;
+}
+
+double mib(long kb)
+{
+    return double(kb) / 1024.0;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
+}
+
+// The CPUs this process may use, and whether drive()'s clients are pinned to them.
+std::vector<int> benchCpus;
+std::atomic<bool> clientsPinned{false};
+
+void pinTo(int cpu)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
+// Server threads run on the second CPU of this process; client `c` on the ones after it (with
+// fewer than three CPUs nothing is pinned).
+void pinServer()
+{
+    if (benchCpus.size() >= 3)
+        pinTo(benchCpus[1]);
+}
+
+void pinClient(int c)
+{
+    if (clientsPinned && benchCpus.size() >= 3)
+        pinTo(benchCpus[2 + size_t(c) % (benchCpus.size() - 2)]);
+}
+
+// While one exists, the calling thread serves on the server CPU and drive()'s clients run on
+// CPUs of their own: no thread wanders between cores from round to round, which makes the
+// one-client rounds (a ping-pong of wake-ups) far steadier.
+class PinnedThreads
+{
+public:
+    PinnedThreads()
+    {
+        pthread_getaffinity_np(pthread_self(), sizeof before, &before);
+        pinServer();
+        clientsPinned = true;
+    }
+    ~PinnedThreads()
+    {
+        clientsPinned = false;
+        pthread_setaffinity_np(pthread_self(), sizeof before, &before);
+    }
+    PinnedThreads(const PinnedThreads &) = delete;
+    PinnedThreads &operator=(const PinnedThreads &) = delete;
+
+private:
+    cpu_set_t before{};
+};
+
+void findCpus()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &set))
+            benchCpus.push_back(cpu);
+    }
 }
 
 // Runs the job on a thread of its own while this thread's event loop keeps serving.
@@ -145,6 +258,7 @@ private:
     void serve()
     {
         threadId = int(gettid());
+        pinServer();
         uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
         while (!stop) {
             fd_set readable;
@@ -226,6 +340,7 @@ SResult drive(quint16 port, int count, int clients, int requests, int addresses,
         std::vector<std::thread> threads;
         for (int c = 0; c < clients; ++c) {
             threads.emplace_back([&, c] {
+                pinClient(c);
                 std::vector<uint16_t> values(static_cast<size_t>(count));
                 long long own = 0;
                 for (int i = 0; i < requests / clients; ++i) {
@@ -259,9 +374,12 @@ SResult drive(quint16 port, int count, int clients, int requests, int addresses,
     return result;
 }
 
-int connectRaw(quint16 port)
+// A blocking client socket; `prepare` sets its options before it connects.
+int connectRaw(quint16 port, const std::function<void(int)> &prepare = {})
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd >= 0 && prepare)
+        prepare(fd);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -303,7 +421,7 @@ struct SFloodResult
 SFloodResult underFlood(quint16 port, const std::function<void()> &flood)
 {
     SFloodResult result;
-    const long residentBefore = residentKb();
+    const long residentBefore = statusKb();
     long residentPeak = residentBefore;
     std::atomic<bool> flooding{true};
     const auto start = Clock::now();
@@ -327,7 +445,7 @@ SFloodResult underFlood(quint16 port, const std::function<void()> &flood)
             result.worstMs = std::max(result.worstMs, ms);
             totalMs += ms;
             ++result.reads;
-            residentPeak = std::max(residentPeak, residentKb());
+            residentPeak = std::max(residentPeak, statusKb());
         }
         result.meanMs = result.reads > 0 ? totalMs / result.reads : 0.0;
         flooder.join();
@@ -458,6 +576,53 @@ bool waitForListening(quint16 port, QProcess &process)
     return false;
 }
 
+// The built gateway in a working directory of its own, offscreen, with one stored device of
+// GatewayRegisters registers; killed with this object.
+class GatewayProcess
+{
+public:
+    explicit GatewayProcess(const QString &workDir) : servedPort(freePort())
+    {
+        QDir().mkpath(workDir);
+        QProcess seeding;
+        seeding.setWorkingDirectory(workDir);
+        seeding.start(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("--seed"), QString::number(servedPort)});
+        if (!seeding.waitForFinished(60000) || seeding.exitCode() != 0) {
+            std::fprintf(stderr, "gateway case: the database was not seeded\n");
+            return;
+        }
+        process.setWorkingDirectory(workDir);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start(QStringLiteral(GATEWAY_EXECUTABLE), {});
+        serving = process.waitForStarted(30000) && waitForListening(servedPort, process);
+        if (!serving)
+            std::fprintf(stderr, "gateway case: %s does not serve port %u\n", GATEWAY_EXECUTABLE,
+                         unsigned(servedPort));
+    }
+
+    ~GatewayProcess()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(10000);
+        }
+    }
+
+    bool isServing() const { return serving; }
+    quint16 port() const { return servedPort; }
+    qint64 pid() const { return process.processId(); }
+
+private:
+    QProcess process;
+    quint16 servedPort = 0;
+    bool serving = false;
+};
+
 struct SGatewayResult
 {
     bool ran = false;
@@ -465,41 +630,301 @@ struct SGatewayResult
     SResult eight;
 };
 
-// The built gateway in a working directory of its own, offscreen, with one stored device.
 SGatewayResult runGateway(const QString &workDir)
 {
     SGatewayResult result;
-    QDir().mkpath(workDir);
-    const quint16 port = freePort();
-    QProcess seeding;
-    seeding.setWorkingDirectory(workDir);
-    seeding.start(QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("--seed"), QString::number(port)});
-    if (!seeding.waitForFinished(60000) || seeding.exitCode() != 0) {
-        std::fprintf(stderr, "gateway case: the database was not seeded\n");
+    const GatewayProcess gateway(workDir);
+    if (!gateway.isServing())
         return result;
-    }
-    QProcess gateway;
-    gateway.setWorkingDirectory(workDir);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    gateway.setProcessEnvironment(environment);
-    gateway.setStandardOutputFile(QProcess::nullDevice());
-    gateway.setStandardErrorFile(QProcess::nullDevice());
-    gateway.start(QStringLiteral(GATEWAY_EXECUTABLE), {});
-    if (!gateway.waitForStarted(30000) || !waitForListening(port, gateway)) {
-        std::fprintf(stderr, "gateway case: %s does not serve port %u\n", GATEWAY_EXECUTABLE,
-                     unsigned(port));
-        return result;
-    }
+    const quint16 port = gateway.port();
     drive(port, GatewayRegisters, 1, WarmUpRequests, GatewayRegisters, registerValue);
     result.one = drive(port, GatewayRegisters, 1, GatewayRequests, GatewayRegisters, registerValue);
     result.eight
         = drive(port, GatewayRegisters, 8, GatewayRequests, GatewayRegisters, registerValue);
     result.ran = true;
-    gateway.kill();
-    gateway.waitForFinished(10000);
     return result;
+}
+
+struct SNonReadingResult
+{
+    bool ran = false;
+    int wanted = 0;
+    int connected = 0;
+    // Connections the gateway closed (or reset) while they pushed.
+    int closedByGateway = 0;
+    double sentMib = 0.0;
+    double pushSeconds = 0.0;
+    long beforeKb = 0;
+    long peakKb = 0;
+    long endKb = 0;
+    long afterCloseKb = 0;
+    // How fast the resident size grew over the second half of the push.
+    double lateRiseMibPerS = 0.0;
+    int reads = 0;
+    // The honest client's read failed (it stops there; the failed read counts as its latency).
+    bool honestFailed = false;
+    double worstMs = 0.0;
+    double medianMs = 0.0;
+};
+
+// Read requests of NonReadingQuantity registers from address 0, one after the other, in a buffer
+// to send again and again.
+std::vector<char> pipelinedRequests()
+{
+    std::vector<char> batch;
+    for (int i = 0; i < 1024; ++i) {
+        // Transaction i, protocol 0, length 6, unit 1, function 3, address 0, quantity.
+        const char request[]
+            = {char(i >> 8), char(i), 0, 0, 0, 6, 1, 3, 0, 0, 0, char(NonReadingQuantity)};
+        batch.insert(batch.end(), std::begin(request), std::end(request));
+    }
+    return batch;
+}
+
+// Sends on every connection whatever it takes, never reading; a connection the gateway closes
+// is left out from then on. Runs until `stop`.
+void pushWithoutReading(const std::vector<int> &fds, const std::atomic<bool> &stop,
+                        std::atomic<long long> &sentBytes, std::atomic<int> &closedByPeer)
+{
+    const std::vector<char> batch = pipelinedRequests();
+    std::vector<pollfd> polls;
+    for (int fd : fds)
+        polls.push_back({fd, POLLOUT, 0});
+    std::vector<size_t> offset(fds.size(), 0);
+    while (!stop) {
+        if (::poll(polls.data(), polls.size(), 100) <= 0)
+            continue;
+        for (size_t i = 0; i < polls.size(); ++i) {
+            pollfd &entry = polls[i];
+            if (entry.fd < 0 || entry.revents == 0)
+                continue;
+            bool lost = (entry.revents & (POLLERR | POLLHUP)) != 0;
+            if (!lost) {
+                const ssize_t sent = ::send(entry.fd, batch.data() + offset[i],
+                                            batch.size() - offset[i], MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (sent > 0) {
+                    offset[i] = (offset[i] + size_t(sent)) % batch.size();
+                    sentBytes += sent;
+                } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                    lost = true;
+                }
+            }
+            if (lost) {
+                ++closedByPeer;
+                entry.fd = -1; // poll skips it; closed with the others at the end
+            }
+        }
+    }
+}
+
+// Segments of Ethernet size and small buffers, as for a client across a network: answers it does
+// not read back up in the gateway rather than in the system (loopback's 64 KiB segments let the
+// system hold over a megabyte per connection, which would hide the gateway's own buffering and
+// strain the machine's socket memory).
+void prepareNonReading(int fd)
+{
+    const int segment = 1448;
+    const int bufferBytes = 8 * 1024;
+    const timeval connectTimeout{5, 0};
+    setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &connectTimeout, sizeof connectTimeout);
+}
+
+// N connections to a fresh gateway that pipeline valid reads and never read the answers, while
+// one honest client, connected before them, reads 10 registers again and again.
+SNonReadingResult runNonReading(const QString &workDir, int connections, int seconds)
+{
+    SNonReadingResult result;
+    result.wanted = connections;
+    GatewayProcess gateway(workDir);
+    if (!gateway.isServing())
+        return result;
+    const quint16 port = gateway.port();
+    const qint64 pid = gateway.pid();
+    QThread::msleep(500);
+    result.beforeKb = statusKb(pid);
+
+    // Connected first: its socket number stays below FD_SETSIZE (libmodbus waits with select).
+    modbus_t *honest = modbus_new_tcp(Host, port);
+    modbus_set_response_timeout(honest, 10, 0);
+    if (modbus_connect(honest) != 0 || modbus_get_socket(honest) >= FD_SETSIZE) {
+        std::fprintf(stderr, "non-reading case: the honest client did not connect\n");
+        modbus_free(honest);
+        return result;
+    }
+    std::vector<int> fds;
+    for (int i = 0; i < connections; ++i) {
+        // The gateway accepts slower than this connects: in small groups its listening queue
+        // (50) does not overflow, which would cost a second per dropped connection request.
+        if (i % 20 == 19)
+            QThread::msleep(5);
+        const int fd = connectRaw(port, prepareNonReading);
+        if (fd < 0)
+            continue;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fds.push_back(fd);
+    }
+    result.connected = int(fds.size());
+
+    std::atomic<bool> stop{false};
+    std::atomic<long long> sentBytes{0};
+    std::atomic<int> closedByPeer{0};
+    std::vector<double> latencies;
+    std::thread honestReader([&] {
+        std::vector<uint16_t> values(10);
+        while (!stop) {
+            const auto sent = Clock::now();
+            const int rc = modbus_read_registers(honest, 0, 10, values.data());
+            latencies.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+            if (rc != 10) {
+                result.honestFailed = true;
+                break;
+            }
+        }
+    });
+    std::thread pusher([&] { pushWithoutReading(fds, stop, sentBytes, closedByPeer); });
+
+    // Until the time is up or the gateway has closed every connection; the resident size half way
+    // tells whether it still grows at the end.
+    const auto start = Clock::now();
+    const auto halfWay = start + std::chrono::milliseconds(seconds * 500);
+    auto halfWayAt = Clock::time_point();
+    long halfWayKb = 0;
+    long sampledPeakKb = 0;
+    while (Clock::now() - start < std::chrono::seconds(seconds)
+           && closedByPeer < result.connected) {
+        QThread::msleep(100);
+        sampledPeakKb = std::max(sampledPeakKb, statusKb(pid));
+        if (halfWayKb == 0 && Clock::now() >= halfWay) {
+            halfWayAt = Clock::now();
+            halfWayKb = statusKb(pid);
+        }
+    }
+    const auto end = Clock::now();
+    result.pushSeconds = std::chrono::duration<double>(end - start).count();
+    result.endKb = statusKb(pid);
+    if (halfWayKb > 0 && end > halfWayAt)
+        result.lateRiseMibPerS = mib(result.endKb - halfWayKb)
+                                 / std::chrono::duration<double>(end - halfWayAt).count();
+    stop = true;
+    pusher.join();
+    honestReader.join();
+    result.sentMib = double(sentBytes) / (1024.0 * 1024.0);
+    result.closedByGateway = closedByPeer;
+    for (int fd : fds)
+        ::close(fd);
+    QThread::msleep(2000);
+    result.afterCloseKb = statusKb(pid);
+    // VmHWM can lag the resident size by a little; the samples cover that.
+    result.peakKb = std::max({statusKb(pid, QByteArrayLiteral("VmHWM")), sampledPeakKb,
+                              result.endKb, result.afterCloseKb});
+    modbus_close(honest);
+    modbus_free(honest);
+
+    result.reads = int(latencies.size());
+    result.worstMs
+        = latencies.empty() ? 0.0 : *std::max_element(latencies.begin(), latencies.end());
+    result.medianMs = median(latencies);
+    result.ran = true;
+    return result;
+}
+
+void printNonReadingHeader()
+{
+    std::printf(
+        "\nnon-reading connections (whole gateway, log on, offscreen): each pipelines reads "
+        "of %d registers\nand never reads; an honest client connected before them reads "
+        "10 registers meanwhile (RSS in MiB)\n",
+        NonReadingQuantity);
+    std::printf("%6s %6s %6s %8s %6s %8s %8s %7s %9s %8s %7s %7s %9s %9s\n", "conns", "made",
+                "closed", "sent MiB", "secs", "RSS bef", "at end", "MiB/s", "closed+2s", "peak",
+                "reads", "honest", "worst ms", "median ms");
+}
+
+void printNonReading(const SNonReadingResult &r)
+{
+    if (!r.ran) {
+        std::printf("%6d  (gateway not started)\n", r.wanted);
+        return;
+    }
+    std::printf("%6d %6d %6d %8.1f %6.1f %8.1f %8.1f %7.1f %9.1f %8.1f %7d %7s %9.1f %9.2f\n",
+                r.wanted, r.connected, r.closedByGateway, r.sentMib, r.pushSeconds, mib(r.beforeKb),
+                mib(r.endKb), r.lateRiseMibPerS, mib(r.afterCloseKb), mib(r.peakKb), r.reads,
+                r.honestFailed ? "failed" : "ok", r.worstMs, r.medianMs);
+    std::fflush(stdout);
+}
+
+// The row's RESULT keys; those of 1000 connections carry no count.
+void printNonReadingKeys(const SNonReadingResult &r)
+{
+    const QByteArray key = r.wanted == 1000
+                               ? QByteArrayLiteral("nonreading")
+                               : QByteArrayLiteral("nonreading_") + QByteArray::number(r.wanted);
+    const char *k = key.constData();
+    std::printf(" %s_rss_mb=%.0f %s_after_close_mb=%.0f %s_worst_ms=%.1f %s_median_ms=%.2f "
+                "%s_late_rise_mb_s=%.1f",
+                k, mib(r.peakKb - r.beforeKb), k, mib(r.afterCloseKb - r.beforeKb), k, r.worstMs, k,
+                r.medianMs, k, r.lateRiseMibPerS);
+}
+
+// One throughput case: its rounds' figures, then their medians.
+struct SCase
+{
+    bool useLog = true;
+    int count = 0;
+    int clients = 0;
+    std::vector<double> ratios;
+    // Per round: ours req/s, us, cpu us; the reference's req/s, us, cpu us.
+    std::vector<double> figures[6];
+    int failures = 0;
+
+    double median(int figure) const { return ::median(figures[figure]); }
+    double ratio() const { return ::median(ratios); }
+    double quartile(int quarter) const
+    {
+        std::vector<double> sorted = ratios;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted.empty()
+                   ? 0.0
+                   : sorted[std::min(sorted.size() - 1, sorted.size() * size_t(quarter) / 4)];
+    }
+};
+
+// Rounds passes over all cases, each case's round being ours then the reference: a slow spell of
+// the machine falls on both servers, and on a few rounds of every case rather than on all rounds
+// of one.
+void runCases(std::vector<SCase> &cases, quint16 ourPort, quint16 referencePort,
+              const ReferenceServer &reference)
+{
+    for (int round = 0; round < Rounds; ++round) {
+        for (SCase &one : cases) {
+            CSettings::writeValue(SettingsKey::UseLog, one.useLog);
+            const SResult mine = drive(ourPort, one.count, one.clients, RequestsPerRound, Registers,
+                                       registerValue);
+            const SResult ref
+                = drive(referencePort, one.count, one.clients, RequestsPerRound, Registers,
+                        registerValue, [&reference] { return reference.cpuUs(); });
+            one.failures += mine.failures + ref.failures;
+            one.ratios.push_back(mine.requestsPerSecond / ref.requestsPerSecond);
+            const double values[6] = {mine.requestsPerSecond, mine.meanLatencyUs, mine.serverCpuUs,
+                                      ref.requestsPerSecond,  ref.meanLatencyUs,  ref.serverCpuUs};
+            for (int f = 0; f < 6; ++f)
+                one.figures[f].push_back(values[f]);
+        }
+    }
+}
+
+// Lets this process and the gateway it starts hold many sockets.
+void raiseFileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 } // namespace
@@ -511,12 +936,27 @@ int main(int argc, char **argv)
     const QStringList args = QCoreApplication::arguments();
     if (args.size() == 3 && args.at(1) == QLatin1String("--seed"))
         return seed(quint16(args.at(2).toUInt()));
+    findCpus();
 
+    raiseFileLimit();
     QTemporaryDir dir;
     if (!dir.isValid() || !QDir::setCurrent(dir.path())) {
         std::fprintf(stderr, "no temporary directory\n");
         return 1;
     }
+    if ((args.size() == 4 || args.size() == 5) && args.at(1) == QLatin1String("--only")
+        && args.at(2) == QLatin1String("nonreading")) {
+        printNonReadingHeader();
+        const SNonReadingResult only
+            = runNonReading(dir.filePath(QStringLiteral("nonreading")), args.at(3).toInt(),
+                            args.size() == 5 ? args.at(4).toInt() : NonReadingSeconds);
+        printNonReading(only);
+        std::printf("RESULT bench-modbus");
+        printNonReadingKeys(only);
+        std::printf("\n");
+        return only.ran ? 0 : 1;
+    }
+
     CSettings::getInstance(SettingsKey::FileName);
     CLogFile::getInstance(QStringLiteral("history"), QStringLiteral("bench-modbus"));
     qRegisterMetaType<DB::SDbDeviceRegDataSet>("DB::SDbDeviceRegDataSet");
@@ -550,12 +990,13 @@ int main(int argc, char **argv)
 
     if (args.size() == 6 && args.at(1) == QLatin1String("--only")) {
         CSettings::writeValue(SettingsKey::UseLog, args.at(2) == QLatin1String("on"));
+        const PinnedThreads pinned;
         const int count = args.at(3).toInt();
         const int clients = args.at(4).toInt();
         const auto end = Clock::now() + std::chrono::seconds(args.at(5).toInt());
         while (Clock::now() < end) {
             const SResult mine
-                = drive(ourPort, count, clients, RequestsPerCase, Registers, registerValue);
+                = drive(ourPort, count, clients, RequestsPerRound, Registers, registerValue);
             std::printf("%12.0f req/s %10.1f us %10.1f cpu us/req\n", mine.requestsPerSecond,
                         mine.meanLatencyUs, mine.serverCpuUs);
         }
@@ -564,35 +1005,47 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    std::printf("bench-modbus: %d registers on one port, %d requests per case (function 3)\n",
-                Registers, RequestsPerCase);
-    std::printf("(us: mean latency seen by a client; cpu: server thread's CPU time per request)\n");
-    std::printf("%-4s %5s %8s %11s %11s %8s %8s %9s %9s %6s\n", "log", "regs", "clients",
-                "ours req/s", "ref req/s", "ours us", "ref us", "ours cpu", "ref cpu", "ratio");
-    double smallest[2] = {1e9, 1e9};
-    int failures = 0;
+    std::printf("bench-modbus: %d registers on one port, %d rounds of %d requests per case "
+                "(function 3)\n",
+                Registers, Rounds, RequestsPerRound);
+    std::printf("(medians of the rounds; us: mean latency seen by a client; cpu: server thread's "
+                "CPU time per\nrequest; ratio: median of the rounds' ratios, q1-q3 their "
+                "quartiles)\n");
+    std::printf("%-4s %5s %8s %11s %11s %8s %8s %9s %9s %6s %11s\n", "log", "regs", "clients",
+                "ours req/s", "ref req/s", "ours us", "ref us", "ours cpu", "ref cpu", "ratio",
+                "q1-q3");
+    std::vector<SCase> cases;
     for (const bool useLog : {true, false}) {
-        CSettings::writeValue(SettingsKey::UseLog, useLog);
-        drive(ourPort, 10, 1, WarmUpRequests, Registers, registerValue);
-        drive(referencePort, 10, 1, WarmUpRequests, Registers, registerValue);
         for (const int count : {10, 125}) {
             for (const int clients : {1, 8}) {
-                const SResult mine
-                    = drive(ourPort, count, clients, RequestsPerCase, Registers, registerValue);
-                const SResult ref
-                    = drive(referencePort, count, clients, RequestsPerCase, Registers,
-                            registerValue, [&reference] { return reference.cpuUs(); });
-                failures += mine.failures + ref.failures;
-                const double ratio = mine.requestsPerSecond / ref.requestsPerSecond;
-                smallest[useLog ? 0 : 1] = std::min(smallest[useLog ? 0 : 1], ratio);
-                std::printf("%-4s %5d %8d %11.0f %11.0f %8.1f %8.1f %9.1f %9.1f %6.2f\n",
-                            useLog ? "on" : "off", count, clients, mine.requestsPerSecond,
-                            ref.requestsPerSecond, mine.meanLatencyUs, ref.meanLatencyUs,
-                            mine.serverCpuUs, ref.serverCpuUs, ratio);
-                std::fflush(stdout);
+                SCase one;
+                one.useLog = useLog;
+                one.count = count;
+                one.clients = clients;
+                cases.push_back(one);
             }
         }
     }
+    for (const bool useLog : {true, false}) {
+        CSettings::writeValue(SettingsKey::UseLog, useLog);
+        drive(ourPort, 10, 1, WarmUpRequests, Registers, registerValue);
+    }
+    drive(referencePort, 10, 1, WarmUpRequests, Registers, registerValue);
+    {
+        const PinnedThreads pinned;
+        runCases(cases, ourPort, referencePort, reference);
+    }
+    double smallest[2] = {1e9, 1e9};
+    int failures = 0;
+    for (const SCase &one : cases) {
+        failures += one.failures;
+        smallest[one.useLog ? 0 : 1] = std::min(smallest[one.useLog ? 0 : 1], one.ratio());
+        std::printf("%-4s %5d %8d %11.0f %11.0f %8.1f %8.1f %9.1f %9.1f %6.2f %5.2f-%.2f\n",
+                    one.useLog ? "on" : "off", one.count, one.clients, one.median(0), one.median(3),
+                    one.median(1), one.median(4), one.median(2), one.median(5), one.ratio(),
+                    one.quartile(1), one.quartile(3));
+    }
+    std::fflush(stdout);
 
     // Floods, with the log on as it ships.
     CSettings::writeValue(SettingsKey::UseLog, true);
@@ -604,7 +1057,7 @@ int main(int argc, char **argv)
         failures += flood.failures;
         worstFloodMs = std::max(worstFloodMs, flood.worstMs);
         std::printf("%-34s %8d %10.1f %10.2f %8.2f %10.1f\n", name, flood.reads, flood.worstMs,
-                    flood.meanMs, flood.seconds, double(flood.residentGrowthKb) / 1024.0);
+                    flood.meanMs, flood.seconds, mib(flood.residentGrowthKb));
         std::fflush(stdout);
     };
     reportFlood("5 MiB of length-0 frames",
@@ -629,12 +1082,26 @@ int main(int argc, char **argv)
         ++failures;
     }
 
+    printNonReadingHeader();
+    std::vector<SNonReadingResult> nonReading;
+    for (const int connections : NonReadingCounts) {
+        nonReading.push_back(
+            runNonReading(dir.filePath(QStringLiteral("nonreading-%1").arg(connections)),
+                          connections, NonReadingSeconds));
+        printNonReading(nonReading.back());
+        if (!nonReading.back().ran)
+            ++failures;
+    }
+
     if (failures > 0)
         std::printf("FAILED requests: %d\n", failures);
     std::printf("RESULT bench-modbus ratio_log_on=%.2f ratio_log_off=%.2f gateway_1=%.0f "
-                "gateway_8=%.0f gateway_scaling=%.2f flood_worst_ms=%.1f\n",
+                "gateway_8=%.0f gateway_scaling=%.2f flood_worst_ms=%.1f",
                 smallest[0], smallest[1], gateway.one.requestsPerSecond,
                 gateway.eight.requestsPerSecond, scaling, worstFloodMs);
+    for (const SNonReadingResult &r : nonReading)
+        printNonReadingKeys(r);
+    std::printf("\n");
     storageThread->quit();
     storageThread->wait();
     return failures > 0 ? 1 : 0;
