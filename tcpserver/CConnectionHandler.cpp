@@ -129,7 +129,7 @@ void CConnectionHandler::servePortion()
             }
             return true;
         },
-        FramesPerTurn);
+        FramesPerTurn, AnswerBytesPerTurn);
     // Only now are the answered frames taken from the socket.
     skip(before - buffer.size());
     settleReading();

@@ -22,8 +22,10 @@ public:
     using SModbusTcpPacketHeader = ModbusFrame::SModbusTcpPacketHeader;
 
     // A Modbus client is served in portions, one per turn of the event loop, so that a client
-    // that floods or pipelines cannot hold up the others: at most this many frames per turn.
+    // that floods or pipelines cannot hold up the others: at most this many frames per turn, and
+    // answers of at most about this many bytes (what an answer costs grows with its size).
     static constexpr int FramesPerTurn = 64;
+    static constexpr qsizetype AnswerBytesPerTurn = 2 * 1024;
     // Bytes a Modbus connection lets Qt take from the system's socket buffer (more while a longer
     // frame is begun). Frames stay there until answered, and while a whole frame waits unanswered
     // Qt takes nothing more: so the end of a half-closed stream is seen only after the last answer,
@@ -33,6 +35,10 @@ public:
     // client has taken its answers: a client that stops reading is slowed, not buffered. An honest
     // master has a few answers of at most 255 bytes outstanding.
     static constexpr qint64 PauseUnsentBytes = 4 * 1024;
+    // The system's send buffer of every client socket. Left to itself the system lets it grow to
+    // megabytes for a client that does not read, and takes answers all along; small, it makes the
+    // back-pressure above begin early. Far above what a master has outstanding.
+    static constexpr int SocketSendBufferBytes = 64 * 1024;
     // Unsent packet bytes one client of a transparent port may hold; past it the client is closed.
     static constexpr qint64 MaxUnsentPacketBytes = 1024 * 1024;
     // Client bytes of a transparent port carried by one downlink (the largest device packet)...

@@ -97,6 +97,8 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
     }
     // Masters poll with small requests; answers must not wait for Nagle.
     connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connection->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption,
+                                CConnectionHandler::SocketSendBufferBytes);
 }
 
 void CDeviceHandler::sendTCPData(QByteArray chunk, quint32 chunkWord)

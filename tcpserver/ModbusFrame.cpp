@@ -118,7 +118,7 @@ QByteArray answerFrame(const QByteArray &frame, const RegisterSource &source)
 }
 
 void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHandler &onStep,
-                int maxFrames)
+                int maxFrames, qsizetype maxAnswerBytes)
 {
     const auto report = [&onStep](SFrameStep::EKind kind, QByteArray answer = QByteArray()) {
         return onStep(SFrameStep{kind, std::move(answer)});
@@ -130,6 +130,7 @@ void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHand
     // Frames are consumed by moving an offset; the buffer is cut once at the end.
     qsizetype offset = 0;
     int frames = 0;
+    qsizetype answerBytes = 0;
     bool goOn = true;
     while (goOn) {
         const qsizetype left = buffer.size() - offset;
@@ -138,7 +139,8 @@ void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHand
             report(SFrameStep::IncompleteFrame);
             break;
         }
-        if (maxFrames > 0 && frames == maxFrames)
+        if ((maxFrames > 0 && frames == maxFrames)
+            || (maxAnswerBytes > 0 && answerBytes >= maxAnswerBytes))
             break; // a whole frame waits: it is taken with the next portion
         ++frames;
         const QByteArray frame = buffer.mid(offset, size);
@@ -146,7 +148,9 @@ void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHand
         if (size < RequestHeaderSize) {
             goOn = report(SFrameStep::ShortFrame);
         } else {
-            goOn = report(SFrameStep::Answer, answerFrame(frame, source));
+            QByteArray answer = answerFrame(frame, source);
+            answerBytes += answer.size();
+            goOn = report(SFrameStep::Answer, std::move(answer));
             if (offset == buffer.size())
                 break;
         }

@@ -85,10 +85,11 @@ using StepHandler = std::function<bool(const SFrameStep &step)>;
 // Consumes every complete frame at the start of the buffer, reporting each step; what is left
 // in the buffer is the start of a frame that has not fully arrived. With a `maxFrames` above 0
 // it stops once that many frames are consumed while another whole frame waits (see
-// hasWholeFrame), so that a connection can be served in portions; the steps reported are the
-// same as when everything is taken at once.
+// hasWholeFrame), and with a `maxAnswerBytes` above 0 once the answers reported hold that many
+// bytes while another whole frame waits, so that a connection can be served in portions; the
+// steps reported are the same as when everything is taken at once.
 void takeFrames(QByteArray &buffer, const RegisterSource &source, const StepHandler &onStep,
-                int maxFrames = 0);
+                int maxFrames = 0, qsizetype maxAnswerBytes = 0);
 // The same, collecting the steps.
 QList<SFrameStep> takeFrames(QByteArray &buffer, const RegisterSource &source);
 

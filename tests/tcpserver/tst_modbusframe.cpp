@@ -308,6 +308,26 @@ void tst_ModbusFrame::portionsGiveTheSameSteps()
         QCOMPARE(buffer.toHex(), whole.toHex());
         QCOMPARE(turns, (6 + maxFrames - 1) / maxFrames);
     }
+    // The same when a portion ends by the bytes of its answers (9 bytes for an exception, more
+    // for a read; the short frame answers nothing).
+    for (const qsizetype maxAnswerBytes : {1, 9, 20, 1000}) {
+        QByteArray buffer = stream;
+        QStringList taken;
+        int turns = 0;
+        do {
+            ++turns;
+            ModbusFrame::takeFrames(
+                buffer, source.function(),
+                [&taken](const ModbusFrame::SFrameStep &step) {
+                    taken.append(describe(step));
+                    return true;
+                },
+                0, maxAnswerBytes);
+        } while (ModbusFrame::hasWholeFrame(buffer) && turns < 100);
+        QCOMPARE(taken, expected);
+        QCOMPARE(buffer.toHex(), whole.toHex());
+        QCOMPARE(turns > 1, maxAnswerBytes < 1000);
+    }
 }
 
 void tst_ModbusFrame::headersNeedTheirBytes()
