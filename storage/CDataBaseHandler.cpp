@@ -8,11 +8,8 @@
 #include <QDebug>
 #include <QMutexLocker>
 #include <QSet>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QVariant>
-
-#include <sqlite3.h>
 
 #include <tuple>
 
@@ -760,10 +757,12 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     }
     query.finish();
 
-    // One uplink is one transaction: all of its registers become new together. Some failures
-    // (a RAISE(ROLLBACK) trigger, disk, I/O, memory and lock errors) make SQLite roll back the
-    // whole transaction instead of the one statement; the uplink is then saved again in a new
-    // transaction without the registers that failed, so only those keep their old values.
+    // One uplink is one transaction: all of its registers become new together. Each update runs
+    // under a savepoint, so that a failing one is undone alone, whatever its triggers did before
+    // they failed. Some failures (a RAISE(ROLLBACK) trigger, disk, I/O, memory and lock errors)
+    // make SQLite roll back the whole transaction, savepoints included; the uplink is then saved
+    // again in a new transaction without the registers that failed, so only those keep their old
+    // values.
     const QString &valueCol = dataCol(Index::Value);
     const QString &fullValueCol = dataCol(Index::FullValue);
     const QString &timeCol = dataCol(Index::Time);
@@ -772,6 +771,12 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     query.prepare(DB::fillTemplate(
         QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
         {DB::DbNames::DevDataTable, valueCol, fullValueCol, timeCol, deviceCol, regAddrCol}));
+    QSqlQuery savepoint(db);
+    savepoint.prepare(QStringLiteral("SAVEPOINT reg;"));
+    QSqlQuery release(db);
+    release.prepare(QStringLiteral("RELEASE reg;"));
+    QSqlQuery rollbackTo(db);
+    rollbackTo.prepare(QStringLiteral("ROLLBACK TO reg;"));
     QSet<qsizetype> failedRegs;
     bool rolledBack = true;
     while (rolledBack) {
@@ -789,28 +794,24 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
             query.bindValue(placeholder(timeCol), QDateTime::currentMSecsSinceEpoch());
             query.bindValue(placeholder(deviceCol), deviceId);
             query.bindValue(placeholder(regAddrCol), regAddr);
-            if (query.exec())
+            savepoint.exec();
+            if (query.exec()) {
+                release.exec();
                 continue;
+            }
             addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL request "
                                   "[2]"));
             addLog(QStringLiteral("    Query [%1]").arg(query.lastQuery()));
             addLog(QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(deviceId).arg(regAddr));
             failedRegs.insert(i);
-            rolledBack = !transactionOpen();
+            // "no such savepoint": SQLite has ended the whole transaction.
+            rolledBack = !rollbackTo.exec() || !release.exec();
         }
+        if (rolledBack)
+            db.rollback();
     }
     query.finish();
     endTransaction(true, "saveRegisterData");
-}
-
-bool CDataBaseHandler::transactionOpen()
-{
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return true;
-    sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData());
-    // Out of autocommit mode only while a transaction is open.
-    return connection && sqlite3_get_autocommit(connection) == 0;
 }
 
 bool CDataBaseHandler::beginTransaction(const char *method)

@@ -66,8 +66,6 @@ private:
     // otherwise (or when the commit fails); failures are logged with the operation's name.
     bool beginTransaction(const char *method);
     bool endTransaction(bool done, const char *method);
-    // False once SQLite has ended the open transaction itself (rolled it back after an error).
-    bool transactionOpen();
 
     QSqlDatabase db;
     QMutex mutex;
