@@ -26,6 +26,17 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+
+// A start-up line the operator must see even without the window: to the log and standard error.
+void tellOperator(const QString &text, CLogFile::ELogMessageType type)
+{
+    addLog(text, type);
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     setlocale(LC_ALL, "");
@@ -51,18 +62,21 @@ int main(int argc, char *argv[])
     CServerHandler *serverLink = CServerHandler::getInstance();
 
     CDataBaseHandler *storage = CDataBaseHandler::getInstance();
+    const QString databaseFile = QDir::current().absoluteFilePath(DB::DbNames::DatabaseFile);
     if (!storage) {
-        const QString text
-            = QStringLiteral("CRITICAL_ERROR! [main] The data base file \"%1\" can't be used: %2. "
-                             "The program stops.")
-                  .arg(QDir::current().absoluteFilePath(DB::DbNames::DatabaseFile),
-                       CDataBaseHandler::lastErrorText());
-        addLog(text, CLogFile::LogError);
-        std::fprintf(stderr, "%s\n", qPrintable(text));
+        tellOperator(QStringLiteral("CRITICAL_ERROR! [main] The data base file \"%1\" can't be "
+                                    "used: %2. The program stops.")
+                         .arg(databaseFile, CDataBaseHandler::lastErrorText()),
+                     CLogFile::LogError);
         // The log line is a queued call: let it reach the file before leaving.
         QCoreApplication::processEvents();
         return EXIT_FAILURE;
     }
+    if (storage->isReadOnly())
+        tellOperator(QStringLiteral("WARNING: [main] The data base file \"%1\" is read-only: "
+                                    "nothing will be stored!")
+                         .arg(databaseFile),
+                     CLogFile::LogError);
     startStorageThread(storage);
 
     CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();

@@ -74,6 +74,17 @@ bool sameColumns(const QStringList &found, const QStringList &expected)
     return true;
 }
 
+// SQLite's result code for a write to a database it opened for reading only (SQLITE_READONLY),
+// and the mask that takes an extended result code back to its primary code.
+constexpr int SqliteReadOnly = 8;
+constexpr int PrimaryResultMask = 0xff;
+
+// SQLite's own words for a failure, else Qt's.
+QString errorReason(const QSqlError &error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
 // Addresses wrap at 16 bits, so no range is longer than this.
 constexpr quint32 AddressSpace = 0x10000;
 // Distinct Modbus read ranges remembered before the image cache starts over.
@@ -98,6 +109,19 @@ CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
                          reason);
         return;
     }
+
+    // SQLite opens any file and finds out only on the first read whether it holds a database:
+    // read the schema now, so that any other file is refused before anything is written to it.
+    QSqlQuery schemaRead(db);
+    if (!schemaRead.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master;"))) {
+        const QString reason = errorReason(schemaRead.lastError());
+        failConstruction(QStringLiteral("ERROR! The data base file can't be read: %1! "
+                                        "DataBaseHandler is not running!")
+                             .arg(reason),
+                         reason);
+        return;
+    }
+    schemaRead.finish();
 
     struct STableDefinition
     {
@@ -137,6 +161,7 @@ CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
                          reason);
         return;
     }
+    readOnly = refusesWrites();
 
     QSqlQuery query(db);
     for (const STableDefinition &table : tables) {
@@ -190,6 +215,29 @@ void CDataBaseHandler::failConstruction(const QString &text, const QString &reas
     lastError = reason;
     failed = true;
     deleteLater();
+}
+
+bool CDataBaseHandler::isReadOnly() const
+{
+    return readOnly;
+}
+
+bool CDataBaseHandler::refusesWrites()
+{
+    // A write that is always rolled back: it leaves the file as it is, but SQLite refuses it at
+    // once when it opened the file for reading only or can't make a journal beside it.
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version;")) || !query.next())
+        return false;
+    const QString version = query.value(0).toString();
+    query.finish();
+    if (!db.transaction())
+        return false;
+    const bool refused
+        = !query.exec(QStringLiteral("PRAGMA user_version = %1;").arg(version))
+          && (query.lastError().nativeErrorCode().toInt() & PrimaryResultMask) == SqliteReadOnly;
+    db.rollback();
+    return refused;
 }
 
 QStringList CDataBaseHandler::existingColumns(const QString &table)

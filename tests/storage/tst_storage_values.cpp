@@ -91,6 +91,7 @@ void tst_StorageValues::initTestCase()
     // As start-up does: made in this thread, then moved to a thread of its own.
     storage = CDataBaseHandler::getInstance();
     QVERIFY(storage);
+    QVERIFY(!storage->isReadOnly());
     storageThread = startStorageThread(storage);
     side = std::make_unique<SideConnection>();
     QVERIFY(side->isOpen());
