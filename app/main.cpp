@@ -50,17 +50,21 @@ int main(int argc, char *argv[])
     CServerHandler *serverLink = CServerHandler::getInstance();
 
     CDataBaseHandler *storage = CDataBaseHandler::getInstance();
+    const QString databaseFile = QDir::current().absoluteFilePath(DB::DbNames::DatabaseFile);
     if (!storage) {
-        const QString text
-            = QStringLiteral("CRITICAL_ERROR! [main] The data base file \"%1\" can't be used: %2. "
-                             "The program stops.")
-                  .arg(QDir::current().absoluteFilePath(DB::DbNames::DatabaseFile),
-                       CDataBaseHandler::lastErrorText());
-        addLogAndPrint(text, CLogFile::LogError);
+        addLogAndPrint(QStringLiteral("CRITICAL_ERROR! [main] The data base file \"%1\" can't be "
+                                      "used: %2. The program stops.")
+                           .arg(databaseFile, CDataBaseHandler::lastErrorText()),
+                       CLogFile::LogError);
         // The log line is a queued call: let it reach the file before leaving.
         QCoreApplication::processEvents();
         return EXIT_FAILURE;
     }
+    if (storage->isReadOnly())
+        addLogAndPrint(QStringLiteral("WARNING: [main] The data base file \"%1\" is read-only: "
+                                      "nothing will be stored!")
+                           .arg(databaseFile),
+                       CLogFile::LogError);
     startStorageThread(storage);
 
     CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();

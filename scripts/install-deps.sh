@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ clang pkg-config
-    qt6-base-dev qt6-websockets-dev libqt6sql6-sqlite libsqlite3-dev
+    qt6-base-dev qt6-websockets-dev libqt6sql6-sqlite
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools linguist-qt6
     libgl-dev libmodbus-dev xvfb xauth x11-utils tzdata
 )

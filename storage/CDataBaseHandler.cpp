@@ -8,11 +8,8 @@
 #include <QDebug>
 #include <QMutexLocker>
 #include <QSet>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QVariant>
-
-#include <sqlite3.h>
 
 #include <tuple>
 
@@ -77,6 +74,17 @@ bool sameColumns(const QStringList &found, const QStringList &expected)
     return true;
 }
 
+// SQLite's result code for a write to a database it opened for reading only (SQLITE_READONLY),
+// and the mask that takes an extended result code back to its primary code.
+constexpr int SqliteReadOnly = 8;
+constexpr int PrimaryResultMask = 0xff;
+
+// SQLite's own words for a failure, else Qt's.
+QString errorReason(const QSqlError &error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
 // Addresses wrap at 16 bits, so no range is longer than this.
 constexpr quint32 AddressSpace = 0x10000;
 // Distinct Modbus read ranges remembered before the image cache starts over.
@@ -101,6 +109,19 @@ CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
                          reason);
         return;
     }
+
+    // SQLite opens any file and finds out only on the first read whether it holds a database:
+    // read the schema now, so that any other file is refused before anything is written to it.
+    QSqlQuery schemaRead(db);
+    if (!schemaRead.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master;"))) {
+        const QString reason = errorReason(schemaRead.lastError());
+        failConstruction(QStringLiteral("ERROR! The data base file can't be read: %1! "
+                                        "DataBaseHandler is not running!")
+                             .arg(reason),
+                         reason);
+        return;
+    }
+    schemaRead.finish();
 
     struct STableDefinition
     {
@@ -140,6 +161,7 @@ CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
                          reason);
         return;
     }
+    readOnly = refusesWrites();
 
     QSqlQuery query(db);
     for (const STableDefinition &table : tables) {
@@ -193,6 +215,29 @@ void CDataBaseHandler::failConstruction(const QString &text, const QString &reas
     lastError = reason;
     failed = true;
     deleteLater();
+}
+
+bool CDataBaseHandler::isReadOnly() const
+{
+    return readOnly;
+}
+
+bool CDataBaseHandler::refusesWrites()
+{
+    // A write that is always rolled back: it leaves the file as it is, but SQLite refuses it at
+    // once when it opened the file for reading only or can't make a journal beside it.
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version;")) || !query.next())
+        return false;
+    const QString version = query.value(0).toString();
+    query.finish();
+    if (!db.transaction())
+        return false;
+    const bool refused
+        = !query.exec(QStringLiteral("PRAGMA user_version = %1;").arg(version))
+          && (query.lastError().nativeErrorCode().toInt() & PrimaryResultMask) == SqliteReadOnly;
+    db.rollback();
+    return refused;
 }
 
 QStringList CDataBaseHandler::existingColumns(const QString &table)
@@ -760,10 +805,12 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     }
     query.finish();
 
-    // One uplink is one transaction: all of its registers become new together. Some failures
-    // (a RAISE(ROLLBACK) trigger, disk, I/O, memory and lock errors) make SQLite roll back the
-    // whole transaction instead of the one statement; the uplink is then saved again in a new
-    // transaction without the registers that failed, so only those keep their old values.
+    // One uplink is one transaction: all of its registers become new together. Each update runs
+    // under a savepoint, so that a failing one is undone alone, whatever its triggers did before
+    // they failed. Some failures (a RAISE(ROLLBACK) trigger, disk, I/O, memory and lock errors)
+    // make SQLite roll back the whole transaction, savepoints included; the uplink is then saved
+    // again in a new transaction without the registers that failed, so only those keep their old
+    // values.
     const QString &valueCol = dataCol(Index::Value);
     const QString &fullValueCol = dataCol(Index::FullValue);
     const QString &timeCol = dataCol(Index::Time);
@@ -772,6 +819,12 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     query.prepare(DB::fillTemplate(
         QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
         {DB::DbNames::DevDataTable, valueCol, fullValueCol, timeCol, deviceCol, regAddrCol}));
+    QSqlQuery savepoint(db);
+    savepoint.prepare(QStringLiteral("SAVEPOINT reg;"));
+    QSqlQuery release(db);
+    release.prepare(QStringLiteral("RELEASE reg;"));
+    QSqlQuery rollbackTo(db);
+    rollbackTo.prepare(QStringLiteral("ROLLBACK TO reg;"));
     QSet<qsizetype> failedRegs;
     bool rolledBack = true;
     while (rolledBack) {
@@ -789,28 +842,24 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
             query.bindValue(placeholder(timeCol), QDateTime::currentMSecsSinceEpoch());
             query.bindValue(placeholder(deviceCol), deviceId);
             query.bindValue(placeholder(regAddrCol), regAddr);
-            if (query.exec())
+            savepoint.exec();
+            if (query.exec()) {
+                release.exec();
                 continue;
+            }
             addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL request "
                                   "[2]"));
             addLog(QStringLiteral("    Query [%1]").arg(query.lastQuery()));
             addLog(QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(deviceId).arg(regAddr));
             failedRegs.insert(i);
-            rolledBack = !transactionOpen();
+            // "no such savepoint": SQLite has ended the whole transaction.
+            rolledBack = !rollbackTo.exec() || !release.exec();
         }
+        if (rolledBack)
+            db.rollback();
     }
     query.finish();
     endTransaction(true, "saveRegisterData");
-}
-
-bool CDataBaseHandler::transactionOpen()
-{
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return true;
-    sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData());
-    // Out of autocommit mode only while a transaction is open.
-    return connection && sqlite3_get_autocommit(connection) == 0;
 }
 
 bool CDataBaseHandler::beginTransaction(const char *method)

@@ -21,12 +21,19 @@ class CDataBaseHandler : public QObject
 {
     Q_OBJECT
 public:
-    // nullptr once after a failed construction; the next call tries the database again.
+    // nullptr once after a failed construction (the file can't be opened, is no database, or
+    // has tables with other columns); the next call tries the database again. A connection
+    // named DB::DbNames::ConnectionName that exists already is used as it is set up: tests open
+    // the file read-only that way (connect option QSQLITE_OPEN_READONLY).
     static CDataBaseHandler *getInstance();
     // The reason of the last failed construction (empty when none failed).
     static QString lastErrorText();
 
     ~CDataBaseHandler() override;
+
+    // True when the file was opened but can't be written (a read-only file, folder or mount): every
+    // read works, every write fails with its own log lines.
+    bool isReadOnly() const;
 
     bool registerNewDevice(const DB::SDeviceRegMapDescription &devInfo, ProtocolOption protocol);
     bool deleteDevice(quint32 deviceId, ProtocolOption protocol);
@@ -53,6 +60,7 @@ private:
     void failConstruction(const QString &text, const QString &reason);
     // Column names of a table in the open file, in table order; empty when there is no such table.
     QStringList existingColumns(const QString &table);
+    bool refusesWrites();
     bool createIndexes(const QList<DB::DbIndexDefinition> &indexes, const QString &table);
 
     bool checkNewDevice(QSqlQuery &query, const QString &table, const QString &devEui);
@@ -66,11 +74,10 @@ private:
     // otherwise (or when the commit fails); failures are logged with the operation's name.
     bool beginTransaction(const char *method);
     bool endTransaction(bool done, const char *method);
-    // False once SQLite has ended the open transaction itself (rolled it back after an error).
-    bool transactionOpen();
 
     QSqlDatabase db;
     QMutex mutex;
+    bool readOnly = false;
     // The register-image read runs for every Modbus request and the scaling lookup for every
     // decoded field, so their statements are kept prepared.
     QSqlQuery registerDataQuery;

@@ -1,11 +1,18 @@
+#include "FreePort.h"
+#include "ModbusClient.h"
+#include "NonDatabaseFiles.h"
 #include "TempWorkDir.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTest>
+
+#include <unistd.h>
 
 // The built program, started in an empty working directory on the offscreen platform.
 class TestStartup : public QObject
@@ -16,7 +23,25 @@ private slots:
     void writesLogBannerAndLeavesSettingsAlone();
     void unusableDatabaseStopsStartUp_data();
     void unusableDatabaseStopsStartUp();
+    void readOnlyDatabaseServesAndWarns_data();
+    void readOnlyDatabaseServesAndWarns();
 };
+
+namespace {
+
+// The gateway in the folder, or a launcher whose arguments end by running it.
+void startGateway(QProcess &gateway, const QString &dir,
+                  const QString &program = QStringLiteral(GATEWAY_EXECUTABLE),
+                  const QStringList &args = {})
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    gateway.setProcessEnvironment(env);
+    gateway.setWorkingDirectory(dir);
+    gateway.start(program, args);
+}
+
+} // namespace
 
 void TestStartup::writesLogBannerAndLeavesSettingsAlone()
 {
@@ -24,12 +49,8 @@ void TestStartup::writesLogBannerAndLeavesSettingsAlone()
     QVERIFY(dir.isValid());
 
     QProcess gateway;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    gateway.setProcessEnvironment(env);
-    gateway.setWorkingDirectory(dir.path());
     gateway.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    gateway.start(QStringLiteral(GATEWAY_EXECUTABLE), {});
+    startGateway(gateway, dir.path());
     QVERIFY2(gateway.waitForStarted(10000), qPrintable(gateway.errorString()));
 
     QTRY_VERIFY_WITH_TIMEOUT(dir.readFile(QStringLiteral("history.log")).contains("New session"),
@@ -47,45 +68,52 @@ void TestStartup::writesLogBannerAndLeavesSettingsAlone()
 
 void TestStartup::unusableDatabaseStopsStartUp_data()
 {
-    // An empty statement makes "server.db" a folder.
+    // "server.db" holds the content when it is not null, else the statement's database; an empty
+    // statement makes it a folder.
+    QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("statement");
     QTest::addColumn<QByteArray>("reason");
 
-    QTest::addRow("folder") << QString() << QByteArray("server.db");
+    QTest::addRow("folder") << QByteArray() << QString() << QByteArray("server.db");
     QTest::addRow("dev_data with an extra column")
+        << QByteArray()
         << QStringLiteral("CREATE TABLE dev_data (device, extra, port, reg_addr, start_value, "
                           "grating_period, bit_size, data_type, value, full_value, time, name, "
                           "unit, parent, source);")
         << QByteArray("Table \"dev_data\" has unexpected columns [device, extra, port,");
+    for (const SNonDatabaseFile &file : nonDatabaseFiles())
+        QTest::addRow("%s", file.name) << file.bytes << QString() << file.reason;
 }
 
+// Refused with exit code 1, the reason on standard error and in the log, the file untouched.
 void TestStartup::unusableDatabaseStopsStartUp()
 {
+    QFETCH(QByteArray, content);
     QFETCH(QString, statement);
     QFETCH(QByteArray, reason);
 
     TempWorkDir dir;
     QVERIFY(dir.isValid());
-    if (statement.isEmpty()) {
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    if (!content.isNull()) {
+        dir.writeFile(QStringLiteral("server.db"), content);
+    } else if (statement.isEmpty()) {
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("server.db")));
     } else {
         const QString connection = QStringLiteral("fixture");
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-            db.setDatabaseName(dir.filePath(QStringLiteral("server.db")));
+            db.setDatabaseName(file);
             QVERIFY(db.open());
             QVERIFY(QSqlQuery(db).exec(statement));
             db.close();
         }
         QSqlDatabase::removeDatabase(connection);
     }
+    const QByteArray bytes = dir.readFile(QStringLiteral("server.db"));
 
     QProcess gateway;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    gateway.setProcessEnvironment(env);
-    gateway.setWorkingDirectory(dir.path());
-    gateway.start(QStringLiteral(GATEWAY_EXECUTABLE), {});
+    startGateway(gateway, dir.path());
     QVERIFY(gateway.waitForFinished(30000));
     QCOMPARE(gateway.exitStatus(), QProcess::NormalExit);
     QCOMPARE(gateway.exitCode(), 1);
@@ -95,6 +123,102 @@ void TestStartup::unusableDatabaseStopsStartUp()
     const QByteArray log = dir.readFile(QStringLiteral("history.log"));
     QVERIFY(log.contains("server.db"));
     QVERIFY(log.contains(reason));
+    QVERIFY(dir.readFile(QStringLiteral("server.db")) == bytes);
+}
+
+void TestStartup::readOnlyDatabaseServesAndWarns_data()
+{
+    QTest::addColumn<bool>("mount");
+    QTest::addRow("read-only file") << false;
+    QTest::addRow("read-only mount") << true;
+}
+
+// The gateway starts on a database it can't write, says so once, serves the stored values over
+// Modbus-TCP and leaves the file as it was.
+void TestStartup::readOnlyDatabaseServesAndWarns()
+{
+    QFETCH(bool, mount);
+
+    TempWorkDir dir;
+    QVERIFY(dir.isValid());
+    const quint16 port = freePort();
+    QVERIFY(port);
+    const QString devEui = QStringLiteral("70B3D5E75E00F0A1");
+    QProcess seed;
+    seed.setWorkingDirectory(dir.path());
+    seed.start(QStringLiteral(OPEN_DATABASE_HELPER),
+               {devEui, QString::number(port), QStringLiteral("1234"), QStringLiteral("5678")});
+    QVERIFY(seed.waitForFinished(60000));
+    QCOMPARE(seed.exitCode(), 0);
+    // The gateway's log starts anew, written by whoever runs it.
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("history.log"))));
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    const QByteArray bytes = dir.readFile(QStringLiteral("server.db"));
+
+    QString program = QStringLiteral(GATEWAY_EXECUTABLE);
+    QStringList args;
+    if (!mount) {
+        QVERIFY(
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        if (geteuid() == 0) {
+            // Root writes any file: the gateway runs as nobody, in a folder nobody may write.
+            program = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+            if (program.isEmpty())
+                QSKIP("Running as root without setpriv: no user to whom the file is read-only.");
+            args
+                = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                              QStringLiteral("--clear-groups"), QStringLiteral(GATEWAY_EXECUTABLE)};
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOther | QFile::WriteOther
+                                                          | QFile::ExeOther | QFile::ReadOwner
+                                                          | QFile::WriteOwner | QFile::ExeOwner));
+        }
+    } else {
+        // A mount namespace of the gateway's own, where the file alone is bound read-only onto
+        // itself; the same script with "true" in place of the gateway tells whether that works.
+        const QString script = QStringLiteral("mount --bind server.db server.db && mount -o "
+                                              "remount,bind,ro server.db && exec \"$0\"");
+        QStringList unshare{QStringLiteral("--mount")};
+        if (geteuid() != 0)
+            unshare << QStringLiteral("--map-root-user");
+        unshare << QStringLiteral("sh") << QStringLiteral("-c") << script;
+        QProcess probe;
+        probe.setWorkingDirectory(dir.path());
+        probe.start(QStringLiteral("unshare"), unshare + QStringList{QStringLiteral("true")});
+        if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit
+            || probe.exitCode() != 0)
+            QSKIP(qPrintable(QStringLiteral("No read-only mount can be made here: %1")
+                                 .arg(QString::fromLocal8Bit(probe.readAllStandardError()))));
+        program = QStringLiteral("unshare");
+        args = unshare + QStringList{QStringLiteral(GATEWAY_EXECUTABLE)};
+    }
+
+    QProcess gateway;
+    startGateway(gateway, dir.path(), program, args);
+    QVERIFY2(gateway.waitForStarted(10000), qPrintable(gateway.errorString()));
+    const QString canonicalFile = QFileInfo(file).canonicalFilePath();
+    const QByteArray warning = QStringLiteral("WARNING: [main] The data base file \"%1\" is "
+                                              "read-only: nothing will be stored!")
+                                   .arg(canonicalFile)
+                                   .toUtf8();
+    QByteArray error;
+    QTRY_VERIFY2_WITH_TIMEOUT((error += gateway.readAllStandardError()).contains(warning),
+                              error.constData(), 30000);
+    // The device's port is served once the window has registered the stored devices.
+    const QByteArray registered
+        = QStringLiteral("New device: DevEUI[%1], port[%2]").arg(devEui).arg(port).toUtf8();
+    QTRY_VERIFY2_WITH_TIMEOUT(dir.readFile(QStringLiteral("history.log")).contains(registered),
+                              dir.readFile(QStringLiteral("history.log")).constData(), 30000);
+    QCOMPARE(dir.readFile(QStringLiteral("history.log")).count(warning), 1);
+
+    ModbusClient modbus(QStringLiteral("127.0.0.1"), port);
+    QVERIFY2(modbus.connectToServer(), qPrintable(modbus.lastError()));
+    QCOMPARE(modbus.readHoldingRegisters(0, 2), std::optional<QList<quint16>>({0x1234, 0x5678}));
+    modbus.close();
+
+    QCOMPARE(gateway.state(), QProcess::Running);
+    gateway.kill();
+    QVERIFY(gateway.waitForFinished(10000));
+    QVERIFY(dir.readFile(QStringLiteral("server.db")) == bytes);
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

@@ -1,19 +1,48 @@
 // Opens the gateway database in the current directory once, as start-up does, then prints the
 // log lines that produced on standard output. Exit code 0 when the storage object was made.
+// Given "<DevEUI> <port> <word>...", it also stores that device with one 16-bit register per
+// hexadecimal word, at addresses 0, 1, ..., and saves the words as the registers' values.
 
 #include "CDataBaseHandler.h"
 #include "LogCapture.h"
+#include "TestRegister.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
+
+namespace {
+
+bool storeDevice(CDataBaseHandler *handler, const QStringList &args)
+{
+    DB::SDeviceRegMapDescription device;
+    device.devEui = args.at(0);
+    device.appEui = QStringLiteral("APP");
+    device.name = args.at(0);
+    device.port = args.at(1).toInt();
+    DB::SDbDeviceRegDataSet values;
+    values.devEui = device.devEui;
+    for (quint32 offset = 0; offset + 2 < quint32(args.size()); ++offset) {
+        device.registers.append(testRegister(offset));
+        const QString &word = args.at(int(offset) + 2);
+        values.regValues.append({word, word, offset});
+    }
+    if (!handler->registerNewDevice(device, ProtocolModbus))
+        return false;
+    handler->saveRegisterData(values);
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     LogCapture log;
     CDataBaseHandler *handler = CDataBaseHandler::getInstance();
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    const bool stored = !handler || args.size() < 2 || storeDevice(handler, args);
     QTextStream out(stdout);
     for (const QString &line : log.lines())
         out << line << '\n';
-    return handler ? 0 : 1;
+    return handler && stored ? 0 : 1;
 }

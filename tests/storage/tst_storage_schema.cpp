@@ -1,5 +1,6 @@
 #include "CDataBaseHandler.h"
 #include "LogCapture.h"
+#include "NonDatabaseFiles.h"
 #include "SideConnection.h"
 #include "TempWorkDir.h"
 
@@ -25,6 +26,8 @@ private slots:
     void unopenableFileOnDebugStream();
     void foreignColumns_data();
     void foreignColumns();
+    void notADatabase_data();
+    void notADatabase();
 
 private:
     struct SRun
@@ -34,6 +37,9 @@ private:
         QString debug;
     };
     static SRun openIn(const QString &dir);
+    // Refused: exit code 1, the one line in the log and on the debug stream, the file as it was.
+    static void verifyRefused(const SRun &run, const QString &line, const QString &file,
+                              const QByteArray &bytes);
 
     std::unique_ptr<TempWorkDir> work;
     std::unique_ptr<LogCapture> log;
@@ -80,6 +86,12 @@ QStringList tables(SideConnection &side)
                                       "name NOT LIKE 'sqlite_%' ORDER BY name;"));
 }
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 const QString DeviceList = QStringLiteral("device, name, app_eui, dev_eui, port, start_addr");
 const QString DeviceTcpList = QStringLiteral("device, name, app_eui, dev_eui, port");
 const QString DevDataList = QStringLiteral(
@@ -118,6 +130,15 @@ tst_StorageSchema::SRun tst_StorageSchema::openIn(const QString &dir)
                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     run.debug = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+void tst_StorageSchema::verifyRefused(const SRun &run, const QString &line, const QString &file,
+                                      const QByteArray &bytes)
+{
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.log, QStringList{line});
+    QVERIFY2(run.debug.contains(line), qPrintable(run.debug));
+    QCOMPARE(fileBytes(file), bytes);
 }
 
 // Runs first: the singleton of this process is still unmade.
@@ -334,10 +355,7 @@ void tst_StorageSchema::foreignColumns()
                                .arg(table, columns.join(QStringLiteral(", ")))),
                  qPrintable(side.lastError()));
     }
-    QFile before(file);
-    QVERIFY(before.open(QIODevice::ReadOnly));
-    const QByteArray bytes = before.readAll();
-    before.close();
+    const QByteArray bytes = fileBytes(file);
 
     const SRun run = openIn(dir.path());
     if (found.isEmpty()) {
@@ -355,14 +373,60 @@ void tst_StorageSchema::foreignColumns()
     const QString line = QStringLiteral("ERROR! Table \"%1\" has unexpected columns [%2], "
                                         "expected [%3]! DataBaseHandler is not running!")
                              .arg(table, found, expected);
-    QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.log, QStringList{line});
-    QVERIFY2(run.debug.contains(line), qPrintable(run.debug));
-    QFile after(file);
-    QVERIFY(after.open(QIODevice::ReadOnly));
-    QVERIFY(after.readAll() == bytes);
+    verifyRefused(run, line, file, bytes);
     SideConnection side(file);
     QCOMPARE(tables(side), QStringList{table});
+}
+
+void tst_StorageSchema::notADatabase_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    // SQLite's reason; empty when the file is accepted.
+    QTest::addColumn<QString>("reason");
+
+    for (const SNonDatabaseFile &file : nonDatabaseFiles())
+        QTest::addRow("%s", file.name) << file.bytes << QString::fromLatin1(file.reason);
+
+    QTemporaryDir dir;
+    const QString real = dir.filePath(QStringLiteral("real.db"));
+    {
+        SideConnection side(real);
+        QVERIFY(side.exec(QStringLiteral("CREATE TABLE t (a);")));
+    }
+    QTest::addRow("database cut after its header")
+        << fileBytes(real).left(100) << QStringLiteral("database disk image is malformed");
+    // SQLite takes an empty file for a new database.
+    QTest::addRow("empty file") << QByteArray() << QString();
+}
+
+// A file that SQLite can't read as a database is refused untouched, before anything is written.
+void tst_StorageSchema::notADatabase()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    QCOMPARE(out.write(content), content.size());
+    out.close();
+
+    const SRun run = openIn(dir.path());
+    if (reason.isEmpty()) {
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.log, QStringList());
+        SideConnection side(file);
+        QCOMPARE(indexes(side), ExpectedIndexes);
+        return;
+    }
+    const QString line = QStringLiteral("ERROR! The data base file can't be read: %1! "
+                                        "DataBaseHandler is not running!")
+                             .arg(reason);
+    verifyRefused(run, line, file, content);
+    // No journal was left beside it either.
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("server.db*")}, QDir::Files),
+             QStringList{QStringLiteral("server.db")});
 }
 
 QTEST_GUILESS_MAIN(tst_StorageSchema)

@@ -1,5 +1,6 @@
 #include "CDataBaseHandler.h"
 #include "LogCapture.h"
+#include "SaveFailureLines.h"
 #include "SideConnection.h"
 #include "StorageThread.h"
 #include "TempWorkDir.h"
@@ -28,8 +29,8 @@ private slots:
     void saveRejected_data();
     void saveRejected();
     void saveGoesOnAfterFailingRegister();
-    void rolledBackRegister_data();
-    void rolledBackRegister();
+    void failingRegisterKeepsOldValue_data();
+    void failingRegisterKeepsOldValue();
     void registerParam_data();
     void registerParam();
     void failedStatements();
@@ -78,10 +79,6 @@ const QString RegisterParamStatement = QStringLiteral(
     "SELECT * FROM dev_data WHERE dev_data.device IN ( SELECT devices.device FROM devices WHERE "
     "devices.dev_eui=:dev_eui ) AND dev_data.reg_addr=:reg_addr;");
 
-const QString SaveStatement = QStringLiteral(
-    "UPDATE dev_data SET value=:value, full_value=:full_value, time=:time WHERE device=:device "
-    "AND reg_addr=:reg_addr;");
-
 } // namespace
 
 void tst_StorageValues::initTestCase()
@@ -94,6 +91,7 @@ void tst_StorageValues::initTestCase()
     // As start-up does: made in this thread, then moved to a thread of its own.
     storage = CDataBaseHandler::getInstance();
     QVERIFY(storage);
+    QVERIFY(!storage->isReadOnly());
     storageThread = startStorageThread(storage);
     side = std::make_unique<SideConnection>();
     QVERIFY(side->isOpen());
@@ -283,33 +281,55 @@ void tst_StorageValues::saveGoesOnAfterFailingRegister()
     save(uplink(QStringLiteral("G0000001"), 0,
                 {{"0001", "0001", 0}, {"0002", "0002", 1}, {"0003", "0003", 2}}));
     QVERIFY(side->exec(QStringLiteral("DROP TRIGGER fail;")));
-    QCOMPARE(log->lines(),
-             QStringList({QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL "
-                                         "request [2]"),
-                          QStringLiteral("    Query [%1]").arg(SaveStatement),
-                          QStringLiteral("    Set: deviceId[%1], regAddr[1]").arg(id)}));
+    QCOMPARE(log->lines(), saveFailureLines(id, {QStringLiteral("1")}));
     QCOMPARE(side->column(QStringLiteral(
                  "SELECT ifnull(value, '-') FROM dev_data WHERE port=5040 ORDER BY reg_addr;")),
              QStringList({"0001", "-", "0003"}));
 }
 
-void tst_StorageValues::rolledBackRegister_data()
+void tst_StorageValues::failingRegisterKeepsOldValue_data()
 {
     QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("when");
+    // What the trigger selects for a failing register.
+    QTest::addColumn<QString>("raise");
     QTest::addColumn<QString>("failing");
     QTest::addColumn<QStringList>("values");
 
-    QTest::addRow("first") << 5050 << "0" << QStringList{"0001", "0002", "0002"};
-    QTest::addRow("middle") << 5051 << "1" << QStringList{"0002", "0001", "0002"};
-    QTest::addRow("last") << 5052 << "2" << QStringList{"0002", "0002", "0001"};
-    QTest::addRow("first and last") << 5053 << "0, 2" << QStringList{"0001", "0002", "0001"};
+    const QString rollback = QStringLiteral("RAISE(ROLLBACK, 'forced')");
+    const QString abort = QStringLiteral("RAISE(ABORT, 'forced')");
+    const QString fail = QStringLiteral("RAISE(FAIL, 'forced')");
+    QTest::addRow("rollback first")
+        << 5050 << "BEFORE" << rollback << "0" << QStringList{"0001", "0002", "0002"};
+    QTest::addRow("rollback middle")
+        << 5051 << "BEFORE" << rollback << "1" << QStringList{"0002", "0001", "0002"};
+    QTest::addRow("rollback last")
+        << 5052 << "BEFORE" << rollback << "2" << QStringList{"0002", "0002", "0001"};
+    QTest::addRow("rollback first and last")
+        << 5053 << "BEFORE" << rollback << "0, 2" << QStringList{"0001", "0002", "0001"};
+    QTest::addRow("rollback after the update")
+        << 5054 << "AFTER" << rollback << "1" << QStringList{"0002", "0001", "0002"};
+    QTest::addRow("abort middle") << 5055 << "BEFORE" << abort << "1"
+                                  << QStringList{"0002", "0001", "0002"};
+    QTest::addRow("fail middle") << 5056 << "BEFORE" << fail << "1"
+                                 << QStringList{"0002", "0001", "0002"};
+    // FAIL keeps what its statement changed before: the row's own update.
+    QTest::addRow("fail after the update")
+        << 5057 << "AFTER" << fail << "1" << QStringList{"0002", "0001", "0002"};
+    QTest::addRow("abort first, rollback last")
+        << 5058 << "BEFORE"
+        << QStringLiteral("CASE NEW.reg_addr WHEN 0 THEN %1 ELSE %2 END").arg(abort, rollback)
+        << "0, 2" << QStringList{"0001", "0002", "0001"};
 }
 
-// SQLite rolls the whole transaction back when a trigger raises ROLLBACK: the uplink is not half
-// saved, only the failing registers keep their old values.
-void tst_StorageValues::rolledBackRegister()
+// A register whose update fails keeps its old value and the others of the uplink are saved,
+// whether SQLite undoes only the failing statement (ABORT, FAIL) or the whole transaction
+// (ROLLBACK).
+void tst_StorageValues::failingRegisterKeepsOldValue()
 {
     QFETCH(int, port);
+    QFETCH(QString, when);
+    QFETCH(QString, raise);
     QFETCH(QString, failing);
     QFETCH(QStringList, values);
 
@@ -319,11 +339,11 @@ void tst_StorageValues::rolledBackRegister()
     const QString id
         = side->scalar(QStringLiteral("SELECT device FROM devices WHERE dev_eui='%1';").arg(devEui))
               .toString();
-    QVERIFY(side->exec(QStringLiteral("CREATE TRIGGER fail BEFORE UPDATE ON dev_data WHEN "
-                                      "NEW.port = %1 AND NEW.reg_addr IN (%2) BEGIN SELECT "
-                                      "RAISE(ROLLBACK, 'forced'); END;")
+    QVERIFY(side->exec(QStringLiteral("CREATE TRIGGER fail %1 UPDATE ON dev_data WHEN NEW.port = "
+                                      "%2 AND NEW.reg_addr IN (%3) BEGIN SELECT %4; END;")
+                           .arg(when)
                            .arg(port)
-                           .arg(failing)));
+                           .arg(failing, raise)));
     log->clear();
     save(uplink(devEui, 0, {{"0002", "0002", 0}, {"0002", "0002", 1}, {"0002", "0002", 2}}));
     QVERIFY(side->exec(QStringLiteral("DROP TRIGGER fail;")));
@@ -331,12 +351,7 @@ void tst_StorageValues::rolledBackRegister()
     const QString valuesSql
         = QStringLiteral("SELECT value FROM dev_data WHERE port=%1 ORDER BY reg_addr;").arg(port);
     QCOMPARE(side->column(valuesSql), values);
-    QStringList expectedLog;
-    for (const QString &address : failing.split(QStringLiteral(", ")))
-        expectedLog << QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL "
-                                      "request [2]")
-                    << QStringLiteral("    Query [%1]").arg(SaveStatement)
-                    << QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(id, address);
+    const QStringList expectedLog = saveFailureLines(id, failing.split(QStringLiteral(", ")));
     QCOMPARE(log->lines(), expectedLog);
 
     // The storage is still usable afterwards.
