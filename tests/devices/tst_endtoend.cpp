@@ -2,6 +2,7 @@
 #include "CDataBaseHandler.h"
 #include "CServerHandler.h"
 #include "FakeNetworkServer.h"
+#include "FakeServerLogin.h"
 #include "FreePort.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
@@ -92,14 +93,7 @@ void tst_EndToEnd::initTestCase()
 
     fake = std::make_unique<FakeNetworkServer>();
     QVERIFY(fake->isListening());
-    QSignalSpy status(link, &CServerHandler::changeServerStatus);
-    link->connectSlot(fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
-    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(status.cbegin(), status.cend(),
-                                         [](const QList<QVariant> &arguments) {
-                                             return arguments.at(0).value<COMM::EServerStatus>()
-                                                    == COMM::Success;
-                                         }),
-                             10000);
+    QVERIFY(logInToFake(link, *fake));
     QTRY_COMPARE(fake->loggedInCount(), 1);
 }
 

@@ -4,6 +4,7 @@
 #include "SideConnection.h"
 #include "StorageThread.h"
 #include "TempWorkDir.h"
+#include "TestDevice.h"
 #include "TestRegister.h"
 
 #include <QDateTime>
@@ -147,14 +148,8 @@ void tst_StorageValues::addDevice(const QString &devEui, int port, int startAddr
                                   const QList<DB::SRegisterDescription> &registers,
                                   ProtocolOption kind)
 {
-    DB::SDeviceRegMapDescription d;
-    d.devEui = devEui;
-    d.appEui = QStringLiteral("APP");
-    d.name = devEui;
-    d.startAddr = startAddr;
-    d.registers = registers;
-    d.port = port;
-    QVERIFY(storage->registerNewDevice(d, kind));
+    QVERIFY(
+        storage->registerNewDevice(testDevice(devEui, quint16(port), startAddr, registers), kind));
 }
 
 void tst_StorageValues::registerImage_data()

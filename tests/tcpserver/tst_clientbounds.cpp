@@ -5,6 +5,7 @@
 #include "CServerHandler.h"
 #include "CSettings.h"
 #include "FakeNetworkServer.h"
+#include "FakeServerLogin.h"
 #include "FreePort.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
@@ -14,6 +15,7 @@
 #include "StorageThread.h"
 #include "TcpChunkWord.h"
 #include "TempWorkDir.h"
+#include "TestDevice.h"
 #include "TestRegister.h"
 
 #include <QElapsedTimer>
@@ -155,35 +157,19 @@ void tst_ClientBounds::initTestCase()
 
     modbusPort = freePort();
     QVERIFY(modbusPort);
-    DB::SDeviceRegMapDescription device;
-    device.devEui = QStringLiteral("A0000001");
-    device.appEui = QStringLiteral("APP");
-    device.name = device.devEui;
-    device.startAddr = 100;
-    device.port = modbusPort;
-    device.registers = {testRegister(0, 16), testRegister(1, 16)};
-    QVERIFY(storage->registerNewDevice(device, ProtocolModbus));
-    DB::SDbDeviceRegDataSet values;
-    values.devEui = device.devEui;
-    values.startAddr = 100;
-    values.regValues = {{"1234", "1234", 0}, {"0001", "0001", 1}};
-    QVERIFY(QMetaObject::invokeMethod(storage, "saveRegisterData", Qt::BlockingQueuedConnection,
-                                      Q_ARG(DB::SDbDeviceRegDataSet, values)));
-    modbusServer = std::make_unique<CDeviceHandler>(modbusPort, ProtocolModbus, device.devEui);
-    modbusServer->appendDevice(device.devEui);
+    const QString devEui = QStringLiteral("A0000001");
+    QVERIFY(storage->registerNewDevice(
+        testDevice(devEui, modbusPort, 100, {testRegister(0, 16), testRegister(1, 16)}),
+        ProtocolModbus));
+    QVERIFY(saveTestValues(storage, devEui, 100, {{"1234", "1234", 0}, {"0001", "0001", 1}}));
+    modbusServer = std::make_unique<CDeviceHandler>(modbusPort, ProtocolModbus, devEui);
+    modbusServer->appendDevice(devEui);
     QVERIFY(modbusServer->isListening());
 
     fake = std::make_unique<FakeNetworkServer>();
     QVERIFY(fake->isListening());
     CServerHandler *link = CServerHandler::getInstance();
-    QSignalSpy status(link, &CServerHandler::changeServerStatus);
-    link->connectSlot(fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
-    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(status.cbegin(), status.cend(),
-                                         [](const QList<QVariant> &arguments) {
-                                             return arguments.at(0).value<COMM::EServerStatus>()
-                                                    == COMM::Success;
-                                         }),
-                             10000);
+    QVERIFY(logInToFake(link, *fake));
 }
 
 void tst_ClientBounds::cleanupTestCase()

@@ -7,6 +7,7 @@
 #include "RawClient.h"
 #include "StorageThread.h"
 #include "TempWorkDir.h"
+#include "TestDevice.h"
 #include "TestRegister.h"
 
 #include <QFile>
@@ -140,20 +141,12 @@ void tst_ModbusFlood::initTestCase()
 
     port = freePort();
     QVERIFY(port);
-    DB::SDeviceRegMapDescription device;
-    device.devEui = QStringLiteral("F0000001");
-    device.appEui = QStringLiteral("APP");
-    device.name = device.devEui;
-    device.port = port;
-    device.registers = {testRegister(0, 16), testRegister(1, 16)};
-    QVERIFY(storage->registerNewDevice(device, ProtocolModbus));
-    DB::SDbDeviceRegDataSet values;
-    values.devEui = device.devEui;
-    values.regValues = {{"1234", "1234", 0}, {"5678", "5678", 1}};
-    QVERIFY(QMetaObject::invokeMethod(storage, "saveRegisterData", Qt::BlockingQueuedConnection,
-                                      Q_ARG(DB::SDbDeviceRegDataSet, values)));
-    server = new CDeviceHandler(port, ProtocolModbus, device.devEui);
-    server->appendDevice(device.devEui);
+    const QString devEui = QStringLiteral("F0000001");
+    QVERIFY(storage->registerNewDevice(
+        testDevice(devEui, port, 0, {testRegister(0, 16), testRegister(1, 16)}), ProtocolModbus));
+    QVERIFY(saveTestValues(storage, devEui, 0, {{"1234", "1234", 0}, {"5678", "5678", 1}}));
+    server = new CDeviceHandler(port, ProtocolModbus, devEui);
+    server->appendDevice(devEui);
     QVERIFY(server->isListening());
 }
 

@@ -7,6 +7,7 @@
 #include "SideConnection.h"
 #include "StorageThread.h"
 #include "TempWorkDir.h"
+#include "TestDevice.h"
 #include "TestRegister.h"
 
 #include <QTcpSocket>
@@ -162,24 +163,13 @@ void tst_TcpServer::init()
 void tst_TcpServer::addDevice(const QString &devEui, quint16 port, int startAddr,
                               const QList<DB::SRegisterDescription> &registers)
 {
-    DB::SDeviceRegMapDescription d;
-    d.devEui = devEui;
-    d.appEui = QStringLiteral("APP");
-    d.name = devEui;
-    d.startAddr = startAddr;
-    d.registers = registers;
-    d.port = port;
-    QVERIFY(storage->registerNewDevice(d, ProtocolModbus));
+    QVERIFY(
+        storage->registerNewDevice(testDevice(devEui, port, startAddr, registers), ProtocolModbus));
 }
 
 void tst_TcpServer::save(const QString &devEui, int startAddr, const QList<DB::SDbRegValue> &values)
 {
-    DB::SDbDeviceRegDataSet set;
-    set.devEui = devEui;
-    set.startAddr = startAddr;
-    set.regValues = values;
-    QVERIFY(QMetaObject::invokeMethod(storage, "saveRegisterData", Qt::BlockingQueuedConnection,
-                                      Q_ARG(DB::SDbDeviceRegDataSet, set)));
+    QVERIFY(saveTestValues(storage, devEui, startAddr, values));
 }
 
 void tst_TcpServer::readsSavedValues_data()

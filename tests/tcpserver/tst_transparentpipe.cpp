@@ -1,6 +1,7 @@
 #include "CDeviceHandler.h"
 #include "CServerHandler.h"
 #include "FakeNetworkServer.h"
+#include "FakeServerLogin.h"
 #include "FreePort.h"
 #include "LogCapture.h"
 #include "TcpChunkWord.h"
@@ -87,14 +88,7 @@ void tst_TransparentPipe::initTestCase()
     QVERIFY(fake->isListening());
 
     CServerHandler *link = CServerHandler::getInstance();
-    QSignalSpy status(link, &CServerHandler::changeServerStatus);
-    link->connectSlot(fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
-    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(status.cbegin(), status.cend(),
-                                         [](const QList<QVariant> &arguments) {
-                                             return arguments.at(0).value<COMM::EServerStatus>()
-                                                    == COMM::Success;
-                                         }),
-                             10000);
+    QVERIFY(logInToFake(link, *fake));
 }
 
 void tst_TransparentPipe::init()
