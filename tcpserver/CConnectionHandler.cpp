@@ -75,7 +75,9 @@ void CConnectionHandler::servePortion()
     portionQueued = false;
     if (state() != ConnectedState || paused)
         return;
-    if (!ModbusFrame::hasWholeFrame(buffer)) {
+    // A portion stopped by a pause goes on with what it left before new bytes are looked at, so
+    // that the log lines keep their order.
+    if (!stepsLeft && !ModbusFrame::hasWholeFrame(buffer)) {
         // The frames stay in the socket until answered: peek at them.
         const qint64 wanted
             = qMin(bytesAvailable(), qMax<qint64>(ReadBufferBytes, ModbusFrame::frameSize(buffer)));
@@ -132,6 +134,7 @@ void CConnectionHandler::servePortion()
         FramesPerTurn, AnswerBytesPerTurn);
     // Only now are the answered frames taken from the socket.
     skip(before - buffer.size());
+    stepsLeft = paused && !buffer.isEmpty();
     settleReading();
 }
 
@@ -141,7 +144,8 @@ void CConnectionHandler::settleReading()
         return;
     const qint64 held = bytesAvailable();
     // Unpeeked bytes may hold whole frames as well.
-    const bool framesWaiting = ModbusFrame::hasWholeFrame(buffer) || held > buffer.size();
+    const bool framesWaiting
+        = stepsLeft || ModbusFrame::hasWholeFrame(buffer) || held > buffer.size();
     if (paused || framesWaiting) {
         // A full read buffer keeps Qt from reading on (0 would mean no limit at all).
         setReadBufferSize(qMax<qint64>(held, 1));

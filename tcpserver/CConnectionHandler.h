@@ -103,6 +103,8 @@ private:
     bool portionQueued = false;
     // The client holds more than PauseUnsentBytes of answers: nothing is served until it reads.
     bool paused = false;
+    // A pause stopped a portion before the end of `buffer`.
+    bool stepsLeft = false;
     bool socketGone = false;
     // Disconnected, a transparent client's last bytes still wait for the link.
     bool lingering = false;
