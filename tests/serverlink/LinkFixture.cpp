@@ -2,6 +2,12 @@
 
 #include <QTest>
 
+namespace {
+// Waits end as soon as what they wait for has come; the limit only matters on a failure, and is
+// generous for sanitizer builds on a loaded machine.
+constexpr int WaitMs = 30000;
+} // namespace
+
 const QString LinkFixture::NotAnObject
     = QStringLiteral("[CServerHandler::textMessageReceivedSlot] Uncknown input message format");
 
@@ -24,19 +30,19 @@ void LinkFixture::makeLink(CServerHandler::SIntervals periods)
 bool LinkFixture::login()
 {
     link->connectSlot(fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
-    return QTest::qWaitFor([&]() { return seenStatuses() == QList<int>{5, 1, 3, 0}; }, 5000);
+    return QTest::qWaitFor([&]() { return seenStatuses() == QList<int>{5, 1, 3, 0}; }, WaitMs);
 }
 
 bool LinkFixture::barrier()
 {
     const int before = debug->count(NotAnObject);
     fake->sendText(QStringLiteral("barrier"));
-    return QTest::qWaitFor([&]() { return debug->count(NotAnObject) > before; }, 5000);
+    return QTest::qWaitFor([&]() { return debug->count(NotAnObject) > before; }, WaitMs);
 }
 
 bool LinkFixture::uplinkBarrier(const QString &devEui)
 {
     const int before = packetSpy->count();
     fake->pushUplink({{"type", "CONF_UP"}, {"devEui", devEui}, {"data", "00"}});
-    return QTest::qWaitFor([&]() { return packetSpy->count() > before; }, 5000);
+    return QTest::qWaitFor([&]() { return packetSpy->count() > before; }, WaitMs);
 }
