@@ -79,13 +79,13 @@ void CConnectionHandler::servePortion()
     // that the log lines keep their order.
     if (!stepsLeft && !ModbusFrame::hasWholeFrame(buffer)) {
         // The frames stay in the socket until answered: peek at them.
-        const qint64 wanted
-            = qMin(bytesAvailable(), qMax<qint64>(ReadBufferBytes, ModbusFrame::frameSize(buffer)));
+        const qint64 wanted = qMin(bytesAvailable() - heldBack,
+                                   qMax<qint64>(ReadBufferBytes, ModbusFrame::frameSize(buffer)));
         if (wanted <= buffer.size()) {
             settleReading();
             return;
         }
-        buffer = peek(wanted);
+        buffer = peek(heldBack + wanted).mid(heldBack);
         const bool logging = CLogFile::isEnabled();
         if (logging || QLoggingCategory::defaultCategory()->isDebugEnabled()) {
             // A request is at most 260 bytes; of a longer backlog only the start is shown, so a
@@ -132,8 +132,13 @@ void CConnectionHandler::servePortion()
             return true;
         },
         FramesPerTurn, AnswerBytesPerTurn);
-    // Only now are the answered frames taken from the socket.
-    skip(before - buffer.size());
+    // Only now are the answered frames taken from the socket; while Qt holds answers unsent, the
+    // last byte of them stays, so that Qt's read buffer is never empty and the end of a half-closed
+    // stream is not read (which would drop the unsent answers).
+    const qint64 answered = heldBack + (before - buffer.size());
+    const qint64 keep = answered > 0 && bytesToWrite() > 0 ? 1 : 0;
+    skip(answered - keep);
+    heldBack = keep;
     stepsLeft = paused && !buffer.isEmpty();
     settleReading();
 }
@@ -145,8 +150,8 @@ void CConnectionHandler::settleReading()
     const qint64 held = bytesAvailable();
     // Unpeeked bytes may hold whole frames as well.
     const bool framesWaiting
-        = stepsLeft || ModbusFrame::hasWholeFrame(buffer) || held > buffer.size();
-    if (paused || framesWaiting) {
+        = stepsLeft || ModbusFrame::hasWholeFrame(buffer) || held - heldBack > buffer.size();
+    if (paused || framesWaiting || heldBack > 0) {
         // A full read buffer keeps Qt from reading on (0 would mean no limit at all).
         setReadBufferSize(qMax<qint64>(held, 1));
     } else {
@@ -162,9 +167,11 @@ void CConnectionHandler::settleReading()
 void CConnectionHandler::bytesWrittenSlot()
 {
     // Resumed once the client has taken its answers (Qt holds nothing unsent).
-    if (!paused || bytesToWrite() > 0)
+    if ((!paused && heldBack == 0) || bytesToWrite() > 0 || state() != ConnectedState)
         return;
     paused = false;
+    skip(heldBack);
+    heldBack = 0;
     settleReading();
 }
 

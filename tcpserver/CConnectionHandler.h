@@ -105,6 +105,9 @@ private:
     bool paused = false;
     // A pause stopped a portion before the end of `buffer`.
     bool stepsLeft = false;
+    // Bytes of answered frames left at the start of the socket's read buffer while Qt holds
+    // answers unsent (0 or 1).
+    qint64 heldBack = 0;
     bool socketGone = false;
     // Disconnected, a transparent client's last bytes still wait for the link.
     bool lingering = false;

@@ -49,6 +49,10 @@ private slots:
     void halfClose();
     void modbusBackPressure_data();
     void modbusBackPressure();
+    void teardownWhilePausedAndLingering();
+    void transparentSecondClientStarves();
+    void halfCloseWithUnsentAnswers_data();
+    void halfCloseWithUnsentAnswers();
     void transparentClientThatDoesNotRead();
     void clientBytesToDownlinks_data();
     void clientBytesToDownlinks();
@@ -283,16 +287,15 @@ void tst_ClientBounds::modbusBackPressure()
     });
     watch.start(5);
 
-    // Every connection comes to hold more unsent answers than the bound: from then on the gateway
-    // takes nothing more from it.
+    // Every connection comes to hold unsent answers: from then on the gateway reads nothing more
+    // from it (and stops answering past the pause bound).
     QVERIFY(runUntil(
         [this, clients] {
             const QList<CConnectionHandler *> &connections = modbusServer->getConnections();
             return connections.size() == clients
                    && std::all_of(connections.cbegin(), connections.cend(),
                                   [](const CConnectionHandler *connection) {
-                                      return connection->bytesToWrite()
-                                             > CConnectionHandler::PauseUnsentBytes;
+                                      return connection->bytesToWrite() > 0;
                                   });
         },
         60000));
@@ -341,6 +344,151 @@ void tst_ClientBounds::modbusBackPressure()
         QCOMPARE(received.at(i).size(), expected.size());
         QVERIFY(received.at(i) == expected);
     }
+}
+
+// Servers deleted while a Modbus connection is paused, another has frames waiting and a
+// transparent client lingers: the connections end and the lingering bytes still leave.
+void tst_ClientBounds::teardownWhilePausedAndLingering()
+{
+    CSettings::writeValue(SettingsKey::UseLog, true);
+    CServerHandler *link = CServerHandler::getInstance();
+    CServerHandler::SIntervals periods;
+    periods.sendDataResponse = 50;
+    link->setIntervals(periods);
+
+    const quint16 port = freePort();
+    auto *modbus = new CDeviceHandler(port, ProtocolModbus, QStringLiteral("A0000001"));
+    modbus->appendDevice(QStringLiteral("A0000001"));
+    QByteArray pattern;
+    for (int i = 0; i < 256; ++i)
+        pattern += readRequest(quint16(i), 125);
+    RawClient stalled(port, 8 * 1024);
+    RawClient pipelining(port);
+    QTRY_COMPARE(modbus->connectionCount(), 2);
+    int alive = 2;
+    for (CConnectionHandler *connection : modbus->getConnections())
+        connect(connection, &QObject::destroyed, this, [&alive] { --alive; });
+    std::thread flood([&] { stalled.sendUntilFull(pattern, 4 << 20); });
+    QVERIFY(
+        runUntil([&] { return modbus->getConnections().first()->bytesToWrite() > 4096; }, 20000));
+    flood.join();
+    QVERIFY(pipelining.send(pattern + pattern + pattern));
+    QTest::qWait(5);
+
+    const quint16 tport = freePort();
+    auto *transparent = new CDeviceHandler(tport, ProtocolTCP, DevEui);
+    transparent->appendDevice(DevEui);
+    QByteArray arrived;
+    QObject receiving;
+    connect(fake.get(), &NetServerCore::downlinkReceived, &receiving,
+            [&](const QString &, const QString &data) {
+                arrived += QByteArray::fromHex(data.mid(2).toLatin1());
+            });
+    const QByteArray bytes = patternBytes(6000);
+    {
+        RawClient goneEarly(tport);
+        QTRY_COMPARE(transparent->connectionCount(), 1);
+        connect(transparent->getConnections().first(), &QObject::destroyed, this,
+                [&alive] { --alive; });
+        ++alive;
+        QVERIFY(goneEarly.send(bytes));
+    }
+    QTRY_COMPARE(transparent->connectionCount(), 0);
+
+    delete modbus;
+    delete transparent;
+    QTest::qWait(50);
+    // The clients still get their ends of stream.
+    ModbusClient::runAside([&] {
+        stalled.shutdownWrite();
+        pipelining.shutdownWrite();
+        stalled.readToEnd();
+        pipelining.readToEnd();
+        return 0;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(arrived.size(), bytes.size(), 20000);
+    QVERIFY(arrived == bytes);
+    QTRY_COMPARE_WITH_TIMEOUT(alive, 0, 10000);
+}
+
+// A client of a transparent port that floods does not keep another from being heard.
+void tst_ClientBounds::transparentSecondClientStarves()
+{
+    CServerHandler *link = CServerHandler::getInstance();
+    CServerHandler::SIntervals periods;
+    periods.sendDataResponse = 10;
+    link->setIntervals(periods);
+    const quint16 port = freePort();
+    CDeviceHandler server(port, ProtocolTCP, DevEui);
+    server.appendDevice(DevEui);
+    QByteArray arrived;
+    QObject receiving;
+    connect(fake.get(), &NetServerCore::downlinkReceived, &receiving,
+            [&](const QString &, const QString &data) {
+                arrived += QByteArray::fromHex(data.mid(2).toLatin1());
+            });
+    RawClient flooder(port);
+    QTRY_COMPARE(server.connectionCount(), 1);
+    RawClient quiet(port);
+    QTRY_COMPARE(server.connectionCount(), 2);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        const QByteArray block(6000, 'a');
+        for (int i = 0; i < 1000 && !stop; ++i)
+            flooder.send(block);
+    });
+    QTest::qWait(500);
+    QVERIFY(quiet.send(QByteArrayLiteral("BBBBBBBBBB")));
+    const bool seen = runUntil([&] { return arrived.contains("BBBBBBBBBB"); }, 8000);
+    stop = true;
+    flooder.shutdownWrite();
+    writer.join();
+    QEXPECT_FAIL("", "the first connection of a port takes every room in the link's queue",
+                 Continue);
+    QVERIFY(seen);
+}
+
+void tst_ClientBounds::halfCloseWithUnsentAnswers_data()
+{
+    QTest::addColumn<int>("moreRequests");
+    // Every request answered, some answers still in Qt's write buffer.
+    QTest::addRow("unsent answers") << 0;
+    // Then as many requests again as pass the pause bound with their answers.
+    QTest::addRow("unsent answers, then 16 more requests") << 16;
+}
+
+// A client that does not read until it has half-closed, when the system buffers between it and
+// the gateway are full: every request is answered all the same.
+void tst_ClientBounds::halfCloseWithUnsentAnswers()
+{
+    QFETCH(int, moreRequests);
+    CSettings::writeValue(SettingsKey::UseLog, false);
+    constexpr quint16 Quantity = 125;
+
+    RawClient client(modbusPort, 4096);
+    QVERIFY(client.isConnected());
+    QTRY_COMPARE(modbusServer->connectionCount(), 1);
+    const CConnectionHandler *connection = modbusServer->getConnections().first();
+    // One request at a time, each answered before the next, until Qt holds answers unsent.
+    int sent = 0;
+    while (sent < 5000 && connection->bytesToWrite() == 0) {
+        QVERIFY(client.send(readRequest(quint16(sent), Quantity)));
+        ++sent;
+        QTest::qWait(3);
+    }
+    QVERIFY(connection->bytesToWrite() > 0);
+    QByteArray more;
+    for (int i = 0; i < moreRequests; ++i)
+        more += readRequest(quint16(sent + i), Quantity);
+    QVERIFY(client.send(more));
+    sent += moreRequests;
+    QTest::qWait(100);
+    client.shutdownWrite();
+    QTest::qWait(100);
+    const QByteArray received = ModbusClient::runAside([&client] { return client.readToEnd(); });
+    const QByteArray expected = answers(sent, Quantity);
+    QCOMPARE(received.size(), expected.size());
+    QVERIFY(received == expected);
 }
 
 void tst_ClientBounds::transparentClientThatDoesNotRead()
