@@ -14,6 +14,7 @@
 #endif
 
 int CConnectionHandler::lingeringConnections = 0;
+QHash<QString, QList<CConnectionHandler *>> CConnectionHandler::waitingClients;
 
 CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind_, QString devEui_,
                                        QList<CConnectionHandler *> *ownerList_, QObject *owner_)
@@ -30,11 +31,12 @@ CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind_, QStr
         // What the link cannot take yet stays in the system's buffers, not in Qt's.
         setReadBufferSize(MaxDownlinkBytes * MaxWaitingDownlinks);
         connect(this, &QIODevice::readyRead, this, &CConnectionHandler::incomingTCPDataHandler);
-        connect(CServerHandler::getInstance(), &CServerHandler::downlinkTaken, this,
-                [this](const QString &target) {
-                    if (target == devEui)
-                        takeClientBytes();
-                });
+        static const bool servingInTurn = [] {
+            CServerHandler *link = CServerHandler::getInstance();
+            return bool(QObject::connect(link, &CServerHandler::downlinkTaken, link,
+                                         &CConnectionHandler::serveWaitingClients));
+        }();
+        Q_UNUSED(servingInTurn)
     }
     connect(this, &QAbstractSocket::disconnected, this, &CConnectionHandler::disconnectedSlot);
 }
@@ -46,6 +48,11 @@ CConnectionHandler::~CConnectionHandler()
         ownerList->removeAll(this);
     if (lingering)
         --lingeringConnections;
+    if (waitingForTurn) {
+        const auto waiting = waitingClients.find(devEui);
+        if (waiting != waitingClients.end() && waiting->removeAll(this) > 0 && waiting->isEmpty())
+            waitingClients.erase(waiting);
+    }
     qDebug() << "Destructor CConnectionHandler::CConnectionHandler has been called";
 }
 
@@ -210,23 +217,58 @@ QByteArray CConnectionHandler::getAnswerDataSlot(CConnectionHandler::SModbusMBAP
 
 void CConnectionHandler::incomingTCPDataHandler()
 {
-    takeClientBytes();
+    // New bytes go out at once only while no client of the device waits for its turn; otherwise
+    // this client waits for its own.
+    if (waitingForTurn || waitingClients.contains(devEui)) {
+        waitForTurn();
+        return;
+    }
+    CServerHandler *link = CServerHandler::getInstance();
+    while (bytesAvailable() > 0 && link->waitingDownlinks(devEui) < MaxWaitingDownlinks)
+        sendDownlink();
+    if (bytesAvailable() > 0)
+        waitForTurn();
 }
 
-void CConnectionHandler::takeClientBytes()
+void CConnectionHandler::waitForTurn()
 {
+    if (waitingForTurn || bytesAvailable() == 0)
+        return;
+    waitingClients[devEui].append(this);
+    waitingForTurn = true;
+}
+
+void CConnectionHandler::serveWaitingClients(const QString &devEui)
+{
+    const auto waiting = waitingClients.find(devEui);
+    if (waiting == waitingClients.end())
+        return;
     CServerHandler *link = CServerHandler::getInstance();
-    while (bytesAvailable() > 0 && link->waitingDownlinks(devEui) < MaxWaitingDownlinks) {
-        const QByteArray data = read(MaxDownlinkBytes);
-        if (data.isEmpty())
-            break;
-        const QByteArray hex = data.toHex();
-        addLog(QStringLiteral("INFO: [CDeviceHandler::incomingTCPDataHandler] Recived data [%1] "
-                              "from a TCP socket from a port %2.")
-                   .arg(QString::fromLatin1(hex), QString::number(port)));
-        link->sendData(devEui, QByteArrayLiteral("04") + hex);
+    // One downlink per client in turn, so a client that keeps sending cannot hold up the others.
+    while (!waiting->isEmpty() && link->waitingDownlinks(devEui) < MaxWaitingDownlinks) {
+        CConnectionHandler *client = waiting->takeFirst();
+        client->sendDownlink();
+        if (client->bytesAvailable() > 0) {
+            waiting->append(client);
+        } else {
+            client->waitingForTurn = false;
+            client->deleteWhenDone();
+        }
     }
-    deleteWhenDone();
+    if (waiting->isEmpty())
+        waitingClients.erase(waiting);
+}
+
+void CConnectionHandler::sendDownlink()
+{
+    const QByteArray data = read(MaxDownlinkBytes);
+    if (data.isEmpty())
+        return;
+    const QByteArray hex = data.toHex();
+    addLog(QStringLiteral("INFO: [CDeviceHandler::incomingTCPDataHandler] Recived data [%1] from a "
+                          "TCP socket from a port %2.")
+               .arg(QString::fromLatin1(hex), QString::number(port)));
+    CServerHandler::getInstance()->sendData(devEui, QByteArrayLiteral("04") + hex);
 }
 
 void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)

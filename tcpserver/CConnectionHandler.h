@@ -4,6 +4,7 @@
 #include "ProtocolOption.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QPointer>
@@ -84,12 +85,18 @@ private:
     // paused; queues the next portion when one is due.
     void settleReading();
     void bytesWrittenSlot();
-    // Turns a transparent client's bytes into downlinks while the device's queue has room.
-    void takeClientBytes();
+    // Transparent port: one downlink of at most MaxDownlinkBytes of the client's bytes.
+    void sendDownlink();
+    // Joins the clients of the device that wait for room in the link's queue.
+    void waitForTurn();
+    // A downlink of the device has left the link's queue: the waiting clients send theirs in turn.
+    static void serveWaitingClients(const QString &devEui);
     // Deletes the connection once it is disconnected and holds nothing more to pass on.
     void deleteWhenDone();
 
     static int lingeringConnections;
+    // Per DevEUI, the transparent clients with bytes that wait for room in the link's queue.
+    static QHash<QString, QList<CConnectionHandler *>> waitingClients;
 
     quint16 port = 0;
     // Modbus: a copy of the unanswered bytes at the start of the socket's read buffer (they are
@@ -111,4 +118,6 @@ private:
     bool socketGone = false;
     // Disconnected, a transparent client's last bytes still wait for the link.
     bool lingering = false;
+    // In waitingClients.
+    bool waitingForTurn = false;
 };

@@ -29,12 +29,8 @@ CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devE
 CDeviceHandler::~CDeviceHandler()
 {
     delete timer;
-    // Each connection deletes itself once disconnected and then leaves this list alone.
-    const QList<CConnectionHandler *> open = connections;
-    for (CConnectionHandler *connection : open)
-        connection->close();
+    dropConnections();
     close();
-    connections.clear();
 }
 
 void CDeviceHandler::appendDevice(QString _devEui)
@@ -64,14 +60,24 @@ void CDeviceHandler::appendDevice(quint16 newPort)
     // A packet under reassembly ends with the move.
     buffer.clear();
     timer->stop();
-    if (!connections.isEmpty()) {
-        const QList<CConnectionHandler *> open = connections;
-        for (CConnectionHandler *connection : open)
-            connection->close();
-        connections.clear();
-    }
+    dropConnections();
     close();
     listenOnPort();
+}
+
+void CDeviceHandler::dropConnections()
+{
+    // Each connection deletes itself once disconnected and then leaves this list alone.
+    const QList<CConnectionHandler *> open = connections;
+    for (CConnectionHandler *connection : open) {
+        // A closing socket waits until the client has taken what is unsent: one that does not
+        // read would keep it for ever.
+        if (connection->bytesToWrite() > 0)
+            connection->abort();
+        else
+            connection->close();
+    }
+    connections.clear();
 }
 
 void CDeviceHandler::listenOnPort()

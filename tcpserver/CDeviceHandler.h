@@ -56,6 +56,8 @@ private slots:
     void waitingTimeout();
 
 private:
+    // Closes every client connection.
+    void dropConnections();
     // Listens on `port` on every address; a failure is logged and printed with its reason.
     void listenOnPort();
     void appendChunk(const QByteArray &chunk);
