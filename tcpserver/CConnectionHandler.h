@@ -29,8 +29,9 @@ public:
     static constexpr qsizetype AnswerBytesPerTurn = 2 * 1024;
     // Bytes a Modbus connection lets Qt take from the system's socket buffer (more while a longer
     // frame is begun). Frames stay there until answered, and while a whole frame waits unanswered
-    // Qt takes nothing more: so the end of a half-closed stream is seen only after the last answer,
-    // and what a client sends beyond this waits in the system's buffers, slowing the sender down.
+    // or an answer unsent, Qt takes nothing more: so the end of a half-closed stream is seen only
+    // after the last answer has left, and what a client sends beyond this waits in the system's
+    // buffers, slowing the sender down.
     static constexpr qint64 ReadBufferBytes = 16 * 1024;
     // Unsent answer bytes beyond which a Modbus connection takes no further request until the
     // client has taken its answers: a client that stops reading is slowed, not buffered. An honest
@@ -81,8 +82,8 @@ private:
     void servePortion();
     // Sends one answer; false when the client holds too many unsent bytes (the connection pauses).
     bool sendAnswer(const QByteArray &answer);
-    // Lets Qt read on, or keeps it from reading while a whole frame waits or the connection is
-    // paused; queues the next portion when one is due.
+    // Lets Qt read on, or keeps it from reading while a whole frame waits, an answer is unsent or
+    // the connection is paused; queues the next portion when one is due.
     void settleReading();
     void bytesWrittenSlot();
     // Transparent port: one downlink of at most MaxDownlinkBytes of the client's bytes.
