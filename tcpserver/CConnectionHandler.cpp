@@ -92,7 +92,8 @@ void CConnectionHandler::servePortion()
             settleReading();
             return;
         }
-        buffer = peek(heldBack + wanted).mid(heldBack);
+        buffer = peek(heldBack + wanted);
+        buffer.remove(0, heldBack);
         const bool logging = CLogFile::isEnabled();
         if (logging || QLoggingCategory::defaultCategory()->isDebugEnabled()) {
             // A request is at most 260 bytes; of a longer backlog only the start is shown, so a
@@ -217,17 +218,9 @@ QByteArray CConnectionHandler::getAnswerDataSlot(CConnectionHandler::SModbusMBAP
 
 void CConnectionHandler::incomingTCPDataHandler()
 {
-    // New bytes go out at once only while no client of the device waits for its turn; otherwise
-    // this client waits for its own.
-    if (waitingForTurn || waitingClients.contains(devEui)) {
-        waitForTurn();
-        return;
-    }
-    CServerHandler *link = CServerHandler::getInstance();
-    while (bytesAvailable() > 0 && link->waitingDownlinks(devEui) < MaxWaitingDownlinks)
-        sendDownlink();
-    if (bytesAvailable() > 0)
-        waitForTurn();
+    // The bytes go out as the client's turn comes; with no other client waiting, at once.
+    waitForTurn();
+    serveWaitingClients(devEui);
 }
 
 void CConnectionHandler::waitForTurn()
