@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QJsonObject>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 
@@ -54,6 +55,9 @@ CServerHandler::CServerHandler() : QObject(nullptr)
     silenceTimer = new QTimer;
     silenceTimer->setSingleShot(true);
     connect(silenceTimer, &QTimer::timeout, this, &CServerHandler::silenceTimeoutSlot);
+    answerTimer = new QTimer;
+    answerTimer->setSingleShot(true);
+    connect(answerTimer, &QTimer::timeout, this, &CServerHandler::answerTimeoutSlot);
 }
 
 CServerHandler::~CServerHandler()
@@ -65,6 +69,7 @@ CServerHandler::~CServerHandler()
     delete connectTimer;
     delete keepAliveTimer;
     delete silenceTimer;
+    delete answerTimer;
     // A request may still be in flight: release its wait before the mutex goes.
     releaseWait();
 }
@@ -94,14 +99,63 @@ void CServerHandler::connectSlot(QString _origin, QString _login, QString _passw
 void CServerHandler::openSocket(const QUrl &_url)
 {
     attemptOpen = true;
+    attemptReported = false;
+    connectedOnce = false;
+    unusableProbeReply = false;
     socketAborted = false;
     connectTimer->start(intervals.connectTimeout);
     socket.open(_url);
+    watchTransport();
+}
+
+void CServerHandler::watchTransport()
+{
+    // QWebSocket reads its TCP socket, a child of its own, and reports only whole frames and
+    // pongs: a long message arriving slowly would look like silence.
+    const QList<QAbstractSocket *> transports = socket.findChildren<QAbstractSocket *>();
+    for (QAbstractSocket *transport : transports)
+        connect(transport, &QIODevice::readyRead, this, &CServerHandler::noteServerHeard,
+                Qt::UniqueConnection);
+    if (transports.isEmpty())
+        qDebug() << "[CServerHandler::watchTransport] No TCP socket to watch: only frames count";
+}
+
+QString CServerHandler::serverText() const
+{
+    return QUrl(url).toString(QUrl::RemoveUserInfo);
+}
+
+QString CServerHandler::nextAttemptText() const
+{
+    return QStringLiteral("Next attempt in %1 ms.").arg(intervals.reconnect);
+}
+
+void CServerHandler::reportConnectionEnd(const char *method)
+{
+    // A close by the server leaves no error of the socket's own.
+    const QString reason = socket.error() == QAbstractSocket::UnknownSocketError
+                                   && socket.errorString() == QLatin1String("Unknown error")
+                               ? QStringLiteral("closed by the server")
+                               : socket.errorString();
+    reportAttemptEnd(QStringLiteral("WARNING: [CServerHandler::%1] Connection to the server [%2] "
+                                    "%3: %4. %5")
+                         .arg(QLatin1String(method), serverText(),
+                              connectedOnce ? QStringLiteral("lost") : QStringLiteral("failed"),
+                              reason, nextAttemptText()));
+}
+
+void CServerHandler::reportAttemptEnd(const QString &line)
+{
+    if (attemptReported)
+        return;
+    attemptReported = true;
+    addLog(line);
 }
 
 void CServerHandler::closeSocket()
 {
     stopKeepAlive();
+    answerTimer->stop();
     // After an abort the socket is closed already, and a close would write into the closed
     // device.
     if (!socketAborted)
@@ -111,10 +165,12 @@ void CServerHandler::closeSocket()
 void CServerHandler::socketConnectedSlot()
 {
     connectTimer->stop();
+    connectedOnce = true;
     state = Ping;
     sendMessage(ServerMessages::probe());
     emit changeServerStatus(COMM::PingWaiting);
     pingTimer->start(intervals.pingTimeout);
+    answerTimer->start(intervals.answerTimeout);
     keepAliveTimer->start(intervals.keepAlivePing);
 }
 
@@ -122,6 +178,7 @@ void CServerHandler::socketDisconnectedSlot()
 {
     if (!attemptOpen)
         return;
+    reportConnectionEnd("socketDisconnectedSlot");
     endAttempt();
 }
 
@@ -133,6 +190,7 @@ void CServerHandler::socketErrorSlot(QAbstractSocket::SocketError _error)
         return;
     qDebug() << "[CServerHandler::socketErrorSlot] Connection failed:" << _error
              << socket.errorString();
+    reportConnectionEnd("socketErrorSlot");
     endAttempt();
 }
 
@@ -142,6 +200,10 @@ void CServerHandler::connectTimeoutSlot()
         return;
     qDebug() << "[CServerHandler::connectTimeoutSlot] Not connected within"
              << connectTimer->interval() << "ms, attempt closed";
+    reportAttemptEnd(QStringLiteral("WARNING: [CServerHandler::connectTimeoutSlot] No connection to "
+                                    "the server [%1] within %2 ms. %3")
+                         .arg(serverText(), QString::number(intervals.connectTimeout),
+                              nextAttemptText()));
     // The close is reported through disconnected() once TCP is connected and through error()
     // before; should neither come, the attempt ends here all the same.
     closeSocket();
@@ -173,11 +235,29 @@ void CServerHandler::silenceTimeoutSlot()
             openSilenceWindow();
         return;
     }
-    addLog(QStringLiteral("WARNING: [CServerHandler::silenceTimeoutSlot] No answer from the server "
-                          "within %1 ms of a ping: connection lost")
-               .arg(intervals.keepAliveSilence));
+    reportAttemptEnd(QStringLiteral("WARNING: [CServerHandler::silenceTimeoutSlot] No answer from "
+                                    "the server within %1 ms of a ping: connection lost")
+                         .arg(intervals.keepAliveSilence));
     // Aborted, not closed: nothing more is written for a peer that is gone. The abort reports
     // disconnected() at once, which ends the attempt; should it not, the attempt ends here.
+    socketAborted = true;
+    socket.abort();
+    if (attemptOpen)
+        endAttempt();
+}
+
+void CServerHandler::answerTimeoutSlot()
+{
+    if (!attemptOpen || (state != Ping && state != Auth))
+        return;
+    const QString answer = state == Ping ? QStringLiteral("probe") : QStringLiteral("login");
+    reportAttemptEnd(QStringLiteral("WARNING: [CServerHandler::answerTimeoutSlot] No %1 to the %2 "
+                                    "from the server [%3] within %4 ms: connection given up. %5")
+                         .arg(unusableProbeReply && state == Ping ? QStringLiteral("usable answer")
+                                                                  : QStringLiteral("answer"),
+                              answer, serverText(), QString::number(intervals.answerTimeout),
+                              nextAttemptText()));
+    // As after a silent link: the server may be gone, so nothing more is written to it.
     socketAborted = true;
     socket.abort();
     if (attemptOpen)
@@ -193,6 +273,7 @@ void CServerHandler::stopKeepAlive()
 void CServerHandler::endAttempt()
 {
     connectTimer->stop();
+    answerTimer->stop();
     stopKeepAlive();
     attemptOpen = false;
     state = Disconnected;
@@ -239,8 +320,10 @@ void CServerHandler::textMessageReceivedSlot(QString msg)
             state = Auth;
             sendMessage(ServerMessages::authRequest(login, password));
             emit changeServerStatus(COMM::AuthWaiting);
+            answerTimer->start(intervals.answerTimeout);
         } else {
             qDebug() << "[CServerHandler::textMessageReceivedSlot] State=ping: unknown message";
+            unusableProbeReply = true;
             emit changeServerStatus(COMM::InvalidPing);
         }
         break;
@@ -258,7 +341,10 @@ void CServerHandler::textMessageReceivedSlot(QString msg)
 void CServerHandler::handleLoginAnswer(const QJsonObject &object)
 {
     state = Disconnected;
+    answerTimer->stop();
     QString refusal;
+    // What the operator is told; the debug text above says which test failed.
+    QString reason = QStringLiteral("unexpected answer");
     if (!object.contains(Key::cmd)) {
         refusal = QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=auth: unknown "
                                  "message[1]");
@@ -269,18 +355,33 @@ void CServerHandler::handleLoginAnswer(const QJsonObject &object)
         refusal = QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=auth: unknown "
                                  "message[3]");
     } else if (!object.value(Key::status).toBool()) {
+        const QString serverReason = object.value(Key::err_string).toString();
         refusal = QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=auth: unknown "
                                  "message[4], err[%1]")
-                      .arg(object.value(Key::err_string).toString());
+                      .arg(serverReason);
+        reason = serverReason.isEmpty() ? QStringLiteral("no reason given") : serverReason;
     }
     if (!refusal.isEmpty()) {
         qDebug().noquote() << refusal;
+        // The attempt's one line: a drop of the refusing server writes none.
+        reportAttemptEnd(QStringLiteral("WARNING: [CServerHandler::handleLoginAnswer] The server "
+                                        "[%1] refused the login [%2]: %3")
+                             .arg(serverText(), login, reason));
         emit changeServerStatus(COMM::InvalidAuth);
         return;
     }
     reconnectTimer->stop();
     state = Verified;
+    addLog(QStringLiteral("INFO: [CServerHandler::handleLoginAnswer] Logged in to the server [%1] "
+                          "as [%2]")
+               .arg(serverText(), login));
     emit changeServerStatus(COMM::Success);
+    // Downlinks queued while the link was down leave now.
+    queueMutex.lock();
+    const bool queued = !queue.isEmpty();
+    queueMutex.unlock();
+    if (queued)
+        wakeQueue();
 }
 
 void CServerHandler::handleVerifiedMessage(const QJsonObject &object)
@@ -363,6 +464,11 @@ void CServerHandler::enqueueTask(const STask &task)
     if (task.type == SendDataTask)
         ++downlinksWaiting[task.devEui];
     queueMutex.unlock();
+    wakeQueue();
+}
+
+void CServerHandler::wakeQueue()
+{
     if (!waitingMutex.tryLock())
         return;
     waitingMutex.unlock();
@@ -386,7 +492,20 @@ void CServerHandler::newTaskSlot()
         queueMutex.unlock();
         return;
     }
-    const STask task = queue.takeFirst();
+    // Downlinks wait for a logged-in link, in their order; the other requests go on and fail as
+    // their answers do not come.
+    qsizetype next = 0;
+    if (state != Verified) {
+        while (next < queue.size() && queue.at(next).type == SendDataTask)
+            ++next;
+        if (next == queue.size()) {
+            qDebug() << "[CServerHandler::newTaskSlot] Not logged in: downlinks wait";
+            waitingMutex.unlock();
+            queueMutex.unlock();
+            return;
+        }
+    }
+    const STask task = queue.takeAt(next);
     curTask = task.type;
     const bool downlink = task.type == SendDataTask;
     if (downlink) {

@@ -37,7 +37,10 @@ public:
     // The periods of the link in milliseconds. The defaults are the shipped values.
     struct SIntervals
     {
-        int pingTimeout = 2000; // answer to the probe and to the login
+        int pingTimeout = 2000; // answer to the probe and to the login, before status 2 or 4
+        // From the probe, and again from the login request, to its answer: an attempt whose
+        // server stays mute (while it may still answer pings) is given up like a failed one.
+        int answerTimeout = 10000;
         int reconnect = 60000;  // between connection attempts after a disconnection
         // From the opening of the socket to the completed WebSocket handshake (host lookup, TCP,
         // TLS and upgrade). An attempt not connected by then is closed and ends as a refused one.
@@ -91,6 +94,7 @@ private slots:
     void connectTimeoutSlot();
     void keepAliveSlot();
     void silenceTimeoutSlot();
+    void answerTimeoutSlot();
 
 protected:
     // Protected so that tests and the fuzz target can make instances of their own.
@@ -99,7 +103,18 @@ protected:
 private:
     void openSocket(const QUrl &_url);
     void closeSocket();
+    // Any byte from the server's TCP socket shows it alive, also within a frame still arriving.
+    void watchTransport();
     void endAttempt();
+    // The server's address for log lines, without any user information.
+    QString serverText() const;
+    // A log line that ends the attempt; the disconnection that follows writes none of its own.
+    void reportAttemptEnd(const QString &line);
+    // The attempt's line for a failed or lost connection, written by this method.
+    void reportConnectionEnd(const char *method);
+    QString nextAttemptText() const;
+    // Sends the next queued request when none is in flight.
+    void wakeQueue();
     void stopKeepAlive();
     void noteServerHeard() { ++heardCount; }
     void openSilenceWindow();
@@ -131,11 +146,19 @@ private:
     // ends heard, the last ping, if still unanswered, gets the rest of a window of its own.
     QTimer *keepAliveTimer = nullptr;
     QTimer *silenceTimer = nullptr;
+    // The probe's or the login's answer has not come yet.
+    QTimer *answerTimer = nullptr;
 
     // True from the opening of the socket until the end of that attempt has been reported: a
     // refused handshake reports only an error, other failures an error and a disconnection, and a
     // stalled one nothing until connectTimer closes it.
     bool attemptOpen = false;
+    // The end of the current attempt has been logged.
+    bool attemptReported = false;
+    // The socket of the current attempt has connected.
+    bool connectedOnce = false;
+    // The probe was answered, but without "err_string".
+    bool unusableProbeReply = false;
     // Frames and pongs received; the count at the last ping and at the ping whose silence window
     // runs. Nothing heard since that ping when the window ends: the connection is lost.
     quint32 heardCount = 0;

@@ -17,6 +17,7 @@ public:
     {
         SIntervals periods;
         periods.pingTimeout = 600000;
+        periods.answerTimeout = 600000;
         periods.reconnect = 600000;
         periods.connectTimeout = 600000;
         periods.response = 600000;

@@ -2,6 +2,7 @@
 #include "LogCapture.h"
 #include "TempWorkDir.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -38,6 +39,10 @@ private slots:
     void unacceptedConnectionIsRetried();
     void connectedAttemptIsKept_data();
     void connectedAttemptIsKept();
+    void stalledAnswerIsGivenUp_data();
+    void stalledAnswerIsGivenUp();
+    void linkStateLines_data();
+    void linkStateLines();
 
 private:
     std::unique_ptr<TempWorkDir> workDir;
@@ -410,6 +415,143 @@ void TestServerLinkLogin::connectedAttemptIsKept()
     QCOMPARE(f->seenStatuses(), expected);
     QCOMPARE(f->fake->connectionCount(), 1);
     QCOMPARE(f->fake->connectionAttempts(), 1);
+}
+
+void TestServerLinkLogin::stalledAnswerIsGivenUp_data()
+{
+    QTest::addColumn<NetServerCore::ProbeReply>("probeReply");
+    QTest::addColumn<bool>("authReply");
+    QTest::addColumn<QList<int>>("stalled"); // statuses until the attempt is given up
+    QTest::addColumn<QString>("line");
+
+    QTest::addRow("probe never answered")
+        << NetServerCore::ProbeReply::None << true << QList<int>{5, 1, 5}
+        << QStringLiteral("No answer to the probe");
+    QTest::addRow("probe answered without err_string")
+        << NetServerCore::ProbeReply::WithoutErrString << true << QList<int>{5, 1, 2, 5}
+        << QStringLiteral("No usable answer to the probe");
+    QTest::addRow("login never answered") << NetServerCore::ProbeReply::WithErrString << false
+                                          << QList<int>{5, 1, 3, 5}
+                                          << QStringLiteral("No answer to the login");
+}
+
+void TestServerLinkLogin::stalledAnswerIsGivenUp()
+{
+    QFETCH(NetServerCore::ProbeReply, probeReply);
+    QFETCH(bool, authReply);
+    QFETCH(QList<int>, stalled);
+    QFETCH(QString, line);
+    // The abort leaves nothing to be written into the closed device.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("QIODevice::write")));
+
+    // Pings are answered by the server's WebSocket library all along: they keep nothing alive.
+    CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
+    periods.answerTimeout = 400;
+    periods.reconnect = 300;
+    periods.keepAlivePing = 100;
+    periods.keepAliveSilence = 150;
+    f->makeLink(periods);
+    f->fake->setProbeReply(probeReply);
+    f->fake->setAuthReplyEnabled(authReply);
+    f->link->connectSlot(f->fake->url(), QStringLiteral("op"), QStringLiteral("secret"));
+    f->fake->setCredentials(QStringLiteral("op"), QStringLiteral("secret"));
+
+    const QString expected = QStringLiteral("WARNING: [CServerHandler::answerTimeoutSlot] %1 "
+                                            "from the server [%2] within 400 ms: connection given "
+                                            "up. Next attempt in 300 ms.")
+                                 .arg(line, f->fake->url());
+    QVERIFY(log->waitForLine(expected));
+    QTRY_COMPARE(f->seenStatuses(), stalled);
+    // Given up on the server's side too: the socket was aborted.
+    QTRY_COMPARE(f->fake->connectionCount(), 0);
+
+    // The next attempt, one period later, has the same address and login and now logs in.
+    f->fake->setProbeReply(NetServerCore::ProbeReply::WithErrString);
+    f->fake->setAuthReplyEnabled(true);
+    QTRY_COMPARE(f->seenStatuses().constLast(), 0);
+    QCOMPARE(f->fake->connectionAttempts(), 2);
+    QCOMPARE(f->seenStatuses(), stalled + (QList<int>{1, 3, 0}));
+    for (const QJsonObject &request : f->fake->receivedCommands(QStringLiteral("auth_req")))
+        QCOMPARE(request.value("login").toString(), QStringLiteral("op"));
+    QCOMPARE(log->count(QStringLiteral("[CServerHandler::answerTimeoutSlot]")), 1);
+    // Logged in: the time-out is over and the link is kept.
+    QVERIFY(!f->statusSpy->wait(3 * periods.answerTimeout));
+    QCOMPARE(f->fake->connectionCount(), 1);
+}
+
+void TestServerLinkLogin::linkStateLines_data()
+{
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("line"); // %1 the server's address
+
+    const QString failed = QStringLiteral("Connection to the server [%1] failed: ");
+    QTest::addRow("accepted login")
+        << QStringLiteral("accepted")
+        << QStringLiteral("INFO: [CServerHandler::handleLoginAnswer] Logged in to the server "
+                          "[%1] as [op]");
+    QTest::addRow("refused login")
+        << QStringLiteral("refused")
+        << QStringLiteral("WARNING: [CServerHandler::handleLoginAnswer] The server [%1] refused "
+                          "the login [op]: invalid_login_or_password");
+    QTest::addRow("link dropped, then handshakes refused")
+        << QStringLiteral("dropped")
+        << QStringLiteral("Connection to the server [%1] lost: ");
+    QTest::addRow("link dropped, then logins refused")
+        << QStringLiteral("dropped, refusing")
+        << QStringLiteral("Connection to the server [%1] lost: ");
+    QTest::addRow("connection refused")
+        << QStringLiteral("no server") << failed + QStringLiteral("Connection refused. Next "
+                                                                  "attempt in 200 ms.");
+    QTest::addRow("handshake refused") << QStringLiteral("403") << failed;
+}
+
+void TestServerLinkLogin::linkStateLines()
+{
+    QFETCH(QString, event);
+    QFETCH(QString, line);
+
+    f->makeLink(withReconnect(200));
+    f->fake->setCredentials(QStringLiteral("op"), QStringLiteral("secret"));
+    const QString url = f->fake->url();
+    if (event == QLatin1String("refused"))
+        f->fake->setCredentials(QStringLiteral("op"), QStringLiteral("other"));
+    if (event == QLatin1String("403"))
+        f->fake->setHandshake(NetServerCore::Handshake::RefuseAndClose);
+    if (event == QLatin1String("no server"))
+        f->fake->close(); // the port refuses connections now
+    f->link->connectSlot(url, QStringLiteral("op"), QStringLiteral("secret"));
+    const bool dropped = event.startsWith(QLatin1String("dropped"));
+    if (dropped) {
+        QTRY_COMPARE(f->seenStatuses().constLast(), 0);
+        if (event == QLatin1String("dropped"))
+            f->fake->setHandshake(NetServerCore::Handshake::RefuseAndClose);
+        else
+            f->fake->setCredentials(QStringLiteral("op"), QStringLiteral("other"));
+        f->fake->dropConnections();
+    }
+    const QString expected = line.arg(url);
+    QVERIFY2(log->waitForLine(expected), qPrintable(log->lines().join('\n')));
+    const QStringList first = log->lines().filter(QStringLiteral("[CServerHandler::"));
+    QVERIFY2(first.constLast().contains(expected) && first.constLast().startsWith(
+                 expected.startsWith(QLatin1String("INFO")) ? QStringLiteral("INFO: [")
+                                                            : QStringLiteral("WARNING: [")),
+             qPrintable(first.join('\n')));
+
+    // The period goes on where it runs: a server that stays down costs one line an attempt.
+    if (dropped || event == QLatin1String("no server") || event == QLatin1String("403")) {
+        QTRY_VERIFY(f->seenStatuses().count(5) >= 5);
+        // connectSlot's 5 has no line; each 5 after it ends an attempt, which has its line, and
+        // no attempt has more than one (the login line aside).
+        const QStringList lines = log->lines().filter(QStringLiteral("[CServerHandler::"));
+        const int ended = f->seenStatuses().count(5) - 1;
+        const int attempts = event == QLatin1String("no server") ? ended + 1
+                                                                 : f->fake->connectionAttempts();
+        QVERIFY2(lines.size() >= ended && lines.size() <= attempts + (dropped ? 1 : 0),
+                 qPrintable(lines.join('\n')));
+    }
+    // Never the password.
+    for (const QString &logged : log->lines())
+        QVERIFY2(!logged.contains(QLatin1String("secret")), qPrintable(logged));
 }
 
 QTEST_GUILESS_MAIN(TestServerLinkLogin)

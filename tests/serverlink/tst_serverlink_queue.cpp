@@ -21,7 +21,8 @@ private slots:
     void lastPacketsHoldQueue();
     void refusals_data();
     void refusals();
-    void downlinkWhileDown();
+    void downlinksWaitForLogin_data();
+    void downlinksWaitForLogin();
 
 private:
     std::unique_ptr<TempWorkDir> workDir;
@@ -33,6 +34,7 @@ namespace {
 const QString Locked
     = QStringLiteral("[CServerHandler::newTaskSlot] Waiting mutex is locked! Return");
 const QString Empty = QStringLiteral("[CServerHandler::newTaskSlot] Task queue is empty");
+const QString Held = QStringLiteral("[CServerHandler::newTaskSlot] Not logged in: downlinks wait");
 
 int sendLines(const DebugCapture &debug)
 {
@@ -183,19 +185,70 @@ void TestServerLinkQueue::refusals()
     QCOMPARE(sendLines(*f->debug), 1);
 }
 
-void TestServerLinkQueue::downlinkWhileDown()
+void TestServerLinkQueue::downlinksWaitForLogin_data()
 {
-    // Downlinks are never refused: one queued while the link is down goes into the closed
-    // socket and its wait runs as usual.
-    f->link->sendData(QStringLiteral("dev-a"), "01");
-    QTRY_COMPARE(f->debug->count(Empty), 1);
-    QCOMPARE(sendLines(*f->debug), 1);
-    QVERIFY(f->login());
-    f->link->sendData(QStringLiteral("dev-b"), "02");
-    QVERIFY(f->fake->waitForCommand(QStringLiteral("send_data_req")));
+    QTest::addColumn<QString>("when");
+    QTest::addRow("before the first login") << QStringLiteral("never connected");
+    QTest::addRow("while the link is down after a drop") << QStringLiteral("dropped");
+    QTest::addRow("while the login is being answered") << QStringLiteral("auth waiting");
+    QTest::addRow("across a refused login") << QStringLiteral("refused");
+}
+
+void TestServerLinkQueue::downlinksWaitForLogin()
+{
+    QFETCH(QString, when);
+    CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
+    periods.reconnect = 200;
+    f->makeLink(periods);
+    const QString login = QStringLiteral("admin");
+    if (when == QLatin1String("dropped")) {
+        QVERIFY(f->login());
+        f->fake->dropConnections();
+        QTRY_COMPARE(f->seenStatuses().constLast(), 5);
+        // Every attempt is refused until the test lets one log in.
+        f->fake->setCredentials(login, QStringLiteral("other"));
+    } else if (when == QLatin1String("auth waiting")) {
+        f->fake->setAuthReplyEnabled(false);
+        f->link->connectSlot(f->fake->url(), login, login);
+        QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3}));
+    } else if (when == QLatin1String("refused")) {
+        f->fake->setCredentials(login, QStringLiteral("other"));
+        f->link->connectSlot(f->fake->url(), login, login);
+        QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 4}));
+    }
+    f->debug->clear();
+    f->fake->clearReceived();
+
+    const QStringList data{QStringLiteral("01"), QStringLiteral("02"), QStringLiteral("03")};
+    f->link->sendData(QStringLiteral("dev-a"), data.at(0).toLatin1());
+    f->link->sendData(QStringLiteral("dev-b"), data.at(1).toLatin1());
+    f->link->sendData(QStringLiteral("dev-a"), data.at(2).toLatin1());
+    QTRY_VERIFY(f->debug->count(Held) >= 1);
+    // Nothing goes out: every downlink waits, counted per device.
+    QVERIFY(!f->fake->waitForCommand(QStringLiteral("send_data_req"), 1, 300));
+    QCOMPARE(sendLines(*f->debug), 0);
+    QCOMPARE(f->fake->receivedCommands(QStringLiteral("send_data_req")).size(), 0);
+    QCOMPARE(f->link->waitingDownlinks(QStringLiteral("dev-a")), 2);
+    QCOMPARE(f->link->waitingDownlinks(QStringLiteral("dev-b")), 1);
+
+    // The next accepted login sends them in their order, each once.
+    f->fake->setAuthReplyEnabled(true);
+    f->fake->setCredentials(login, login);
+    if (when == QLatin1String("never connected") || when == QLatin1String("refused"))
+        f->link->connectSlot(f->fake->url(), login, login);
+    else if (when == QLatin1String("auth waiting"))
+        f->fake->sendText(QStringLiteral(R"({"cmd":"auth_resp","status":true})"));
+    QVERIFY(f->fake->waitForCommand(QStringLiteral("send_data_req"), 3));
+    QVERIFY(!f->fake->waitForCommand(QStringLiteral("send_data_req"), 4, 500));
     const QList<QJsonObject> sent = f->fake->receivedCommands(QStringLiteral("send_data_req"));
-    QCOMPARE(sent.size(), 1);
-    QCOMPARE(sent.first().value("data_list")[0]["devEui"].toString(), QStringLiteral("dev-b"));
+    QStringList order;
+    for (const QJsonObject &request : sent)
+        order << request.value("data_list")[0]["devEui"].toString() + QLatin1Char('/')
+                     + request.value("data_list")[0]["data"].toString();
+    QCOMPARE(order, (QStringList{QStringLiteral("dev-a/01"), QStringLiteral("dev-b/02"),
+                                 QStringLiteral("dev-a/03")}));
+    QCOMPARE(f->link->waitingDownlinks(QStringLiteral("dev-a")), 0);
+    QCOMPARE(f->link->waitingDownlinks(QStringLiteral("dev-b")), 0);
 }
 
 QTEST_GUILESS_MAIN(TestServerLinkQueue)
