@@ -25,6 +25,8 @@ private slots:
     void silentServerIsGivenUp();
     void heardServerIsKept_data();
     void heardServerIsKept();
+    void slowMessageIsHeard_data();
+    void slowMessageIsHeard();
 
 private:
     QString proxyUrl() const { return QStringLiteral("ws://127.0.0.1:%1").arg(proxy->port()); }
@@ -183,6 +185,56 @@ void TestServerLinkLiveness::heardServerIsKept()
     // Held pings show that the link pinged and was not answered.
     if (!pingsPass)
         QVERIFY(proxy->heldBytes() > 0);
+}
+
+void TestServerLinkLiveness::slowMessageIsHeard_data()
+{
+    QTest::addColumn<bool>("binary");
+    QTest::addColumn<int>("size");
+
+    QTest::addRow("one uplink of 64 KB") << false << 64 * 1024;
+    QTest::addRow("one binary frame of 64 KB") << true << 64 * 1024;
+}
+
+void TestServerLinkLiveness::slowMessageIsHeard()
+{
+    QFETCH(bool, binary);
+    QFETCH(int, size);
+
+    f->link->connectSlot(proxyUrl(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 0}));
+
+    // 2 KB every 50 ms: the one frame takes about 1.6 s, several pings and silence windows, and
+    // the pongs wait behind it. Every byte shows the server alive.
+    proxy->trickleToClient(2 * 1024, 50);
+    QElapsedTimer arriving;
+    arriving.start();
+    const QByteArray padding(size, 'a');
+    if (binary) {
+        f->fake->sendBinary(padding);
+    } else {
+        f->fake->sendText(QStringLiteral(R"({"cmd":"rx","type":"CONF_UP","devEui":"5107",)"
+                                         R"("data":"01","pad":"%1"})")
+                              .arg(QString::fromLatin1(padding)));
+    }
+    if (!binary) {
+        QVERIFY(f->packetSpy->wait(20000));
+        QCOMPARE(f->packetSpy->first().at(0).value<API::SApiDeviceData>().devEui,
+                 QStringLiteral("5107"));
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(proxy->heldBytes(), 0, 20000);
+        QVERIFY(f->uplinkBarrier());
+    }
+    const CServerHandler::SIntervals periods = keepAlivePeriods();
+    QVERIFY2(arriving.elapsed() > periods.keepAlivePing + periods.keepAliveSilence,
+             qPrintable(QString::number(arriving.elapsed())));
+    QCOMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 0}));
+    QVERIFY(!log->contains(Lost));
+    QCOMPARE(proxy->connectionCount(), 1);
+
+    // Once nothing at all arrives, the link is given up as before.
+    proxy->stall();
+    QVERIFY(log->waitForLine(Lost));
 }
 
 QTEST_GUILESS_MAIN(TestServerLinkLiveness)

@@ -7,6 +7,7 @@ StallingTcpProxy::StallingTcpProxy(const QHostAddress &_targetAddress, quint16 _
     : QObject(parent), targetAddress(_targetAddress), targetPort(_targetPort)
 {
     connect(&server, &QTcpServer::newConnection, this, &StallingTcpProxy::accept);
+    connect(&trickleTimer, &QTimer::timeout, this, &StallingTcpProxy::trickle);
     server.listen(QHostAddress::LocalHost, 0);
 }
 
@@ -27,7 +28,7 @@ qint64 StallingTcpProxy::heldBytes() const
     for (const std::unique_ptr<Pair> &pair : pairs) {
         if (pair->stalled & ToTarget)
             held += pair->client->bytesAvailable();
-        if (pair->stalled & ToClient)
+        if ((pair->stalled & ToClient) || trickleBytes > 0)
             held += pair->target->bytesAvailable();
     }
     return held;
@@ -55,6 +56,25 @@ void StallingTcpProxy::resume()
     }
 }
 
+void StallingTcpProxy::trickleToClient(qint64 bytes, int intervalMs)
+{
+    trickleBytes = bytes;
+    if (bytes > 0) {
+        trickleTimer.start(intervalMs);
+    } else {
+        trickleTimer.stop();
+        resume();
+    }
+}
+
+void StallingTcpProxy::trickle()
+{
+    for (const std::unique_ptr<Pair> &pair : pairs) {
+        if (!(pair->stalled & ToClient))
+            pass(pair->target, pair->client, trickleBytes);
+    }
+}
+
 void StallingTcpProxy::accept()
 {
     while (QTcpSocket *client = server.nextPendingConnection()) {
@@ -78,17 +98,17 @@ void StallingTcpProxy::forward(const Pair &pair)
 {
     if (!(pair.stalled & ToTarget))
         pass(pair.client, pair.target);
-    if (!(pair.stalled & ToClient))
+    if (!(pair.stalled & ToClient) && trickleBytes == 0)
         pass(pair.target, pair.client);
 }
 
-void StallingTcpProxy::pass(QTcpSocket *from, QTcpSocket *to)
+void StallingTcpProxy::pass(QTcpSocket *from, QTcpSocket *to, qint64 most)
 {
     if (to->state() != QAbstractSocket::ConnectedState)
         return;
     if (from->bytesAvailable() > 0)
-        to->write(from->readAll());
+        to->write(most < 0 ? from->readAll() : from->read(most));
     // An end that has closed closes the other once all it sent has been passed on.
-    if (from->state() == QAbstractSocket::UnconnectedState)
+    if (from->state() == QAbstractSocket::UnconnectedState && from->bytesAvailable() == 0)
         to->disconnectFromHost();
 }

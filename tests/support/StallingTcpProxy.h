@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -26,7 +27,7 @@ public:
     quint16 port() const { return server.serverPort(); }
     // Connections accepted since the start.
     int connectionCount() const { return int(pairs.size()); }
-    // Bytes that arrived in a stalled direction and wait there.
+    // Bytes that arrived in a stalled or trickled direction and wait there.
     qint64 heldBytes() const;
 
     // Stops forwarding in these directions on every connection, later ones included, until
@@ -36,6 +37,9 @@ public:
     void stallOpenConnections();
     // Forwards again: first what was held, then the closes that came meanwhile.
     void resume();
+    // Passes what the target sends to the client at most `bytes` every `intervalMs`, as over a
+    // slow link; 0 bytes forwards at once again.
+    void trickleToClient(qint64 bytes, int intervalMs);
 
 private:
     struct Pair
@@ -47,11 +51,14 @@ private:
 
     void accept();
     void forward(const Pair &pair);
-    static void pass(QTcpSocket *from, QTcpSocket *to);
+    static void pass(QTcpSocket *from, QTcpSocket *to, qint64 most = -1);
+    void trickle();
 
     QHostAddress targetAddress;
     quint16 targetPort = 0;
     int stalledNew = 0;
+    qint64 trickleBytes = 0;
+    QTimer trickleTimer;
     QTcpServer server;
     std::vector<std::unique_ptr<Pair>> pairs;
 };
