@@ -1,6 +1,7 @@
 #include "FreePort.h"
 #include "ModbusClient.h"
 #include "NonDatabaseFiles.h"
+#include "SideConnection.h"
 #include "TempWorkDir.h"
 
 #include <QDir>
@@ -25,6 +26,7 @@ private slots:
     void unusableDatabaseStopsStartUp();
     void readOnlyDatabaseServesAndWarns_data();
     void readOnlyDatabaseServesAndWarns();
+    void lockedDatabaseWaitsThenServes();
 };
 
 namespace {
@@ -219,6 +221,60 @@ void TestStartup::readOnlyDatabaseServesAndWarns()
     gateway.kill();
     QVERIFY(gateway.waitForFinished(10000));
     QVERIFY(dir.readFile(QStringLiteral("server.db")) == bytes);
+}
+
+// A database that another program holds locked at start: the gateway warns, on standard error and
+// in the log while it waits, and starts normally once the lock is released.
+void TestStartup::lockedDatabaseWaitsThenServes()
+{
+    TempWorkDir dir;
+    QVERIFY(dir.isValid());
+    const quint16 port = freePort();
+    QVERIFY(port);
+    const QString devEui = QStringLiteral("70B3D5E75E00F0A2");
+    QProcess seed;
+    seed.setWorkingDirectory(dir.path());
+    seed.start(QStringLiteral(OPEN_DATABASE_HELPER),
+               {devEui, QString::number(port), QStringLiteral("4321")});
+    QVERIFY(seed.waitForFinished(60000));
+    QCOMPARE(seed.exitCode(), 0);
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("history.log"))));
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    // No file of the test's own is opened on it from here on: closing one would drop the lock.
+    SideConnection side(file);
+    QVERIFY2(side.exec(QStringLiteral("BEGIN EXCLUSIVE;")), qPrintable(side.lastError()));
+
+    QProcess gateway;
+    startGateway(gateway, dir.path());
+    QVERIFY2(gateway.waitForStarted(10000), qPrintable(gateway.errorString()));
+    const QByteArray warning
+        = QStringLiteral("WARNING: [CDataBaseHandler::readSchema] The data base file \"%1\" is "
+                         "locked by another program: waiting up to 60 s for it to be released.")
+              .arg(QFileInfo(file).canonicalFilePath())
+              .toUtf8();
+    QByteArray error;
+    QTRY_VERIFY2_WITH_TIMEOUT((error += gateway.readAllStandardError()).contains(warning),
+                              error.constData(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(dir.readFile(QStringLiteral("history.log")).contains(warning), 10000);
+    QCOMPARE(gateway.state(), QProcess::Running);
+    QVERIFY2(side.exec(QStringLiteral("COMMIT;")), qPrintable(side.lastError()));
+
+    const QByteArray registered
+        = QStringLiteral("New device: DevEUI[%1], port[%2]").arg(devEui).arg(port).toUtf8();
+    QTRY_VERIFY2_WITH_TIMEOUT(dir.readFile(QStringLiteral("history.log")).contains(registered),
+                              dir.readFile(QStringLiteral("history.log")).constData(), 30000);
+    const QByteArray log = dir.readFile(QStringLiteral("history.log"));
+    QCOMPARE(log.count(warning), 1);
+    QVERIFY2(!log.contains("database is locked"), log.constData());
+    ModbusClient modbus(QStringLiteral("127.0.0.1"), port);
+    QVERIFY2(modbus.connectToServer(), qPrintable(modbus.lastError()));
+    QCOMPARE(modbus.readHoldingRegisters(0, 1),
+             std::optional<QList<quint16>>(QList<quint16>{0x4321}));
+    modbus.close();
+
+    QCOMPARE(gateway.state(), QProcess::Running);
+    gateway.kill();
+    QVERIFY(gateway.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(TestStartup)
