@@ -27,6 +27,8 @@ private slots:
     void readOnlyDatabaseServesAndWarns_data();
     void readOnlyDatabaseServesAndWarns();
     void lockedDatabaseWaitsThenServes();
+    void startsWithoutDisplay_data();
+    void startsWithoutDisplay();
 };
 
 namespace {
@@ -275,6 +277,76 @@ void TestStartup::lockedDatabaseWaitsThenServes()
     QCOMPARE(gateway.state(), QProcess::Running);
     gateway.kill();
     QVERIFY(gateway.waitForFinished(10000));
+}
+
+void TestStartup::startsWithoutDisplay_data()
+{
+    // Variables set on top of an environment without DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM.
+    QTest::addColumn<QStringList>("variables");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("fallsBack");
+    // False: the start fails as Qt's does.
+    QTest::addColumn<bool>("runs");
+
+    QTest::addRow("no display at all") << QStringList() << QStringList() << true << true;
+    QTest::addRow("QT_QPA_PLATFORM named")
+        << QStringList{QStringLiteral("QT_QPA_PLATFORM=offscreen")} << QStringList() << false
+        << true;
+    QTest::addRow("-platform offscreen given")
+        << QStringList() << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")}
+        << false << true;
+    QTest::addRow("DISPLAY of no X server")
+        << QStringList{QStringLiteral("DISPLAY=:54321")} << QStringList() << false << false;
+}
+
+// Started where no display can be reached, the program takes the offscreen platform by itself and
+// says so; a platform or display that is named is left to Qt.
+void TestStartup::startsWithoutDisplay()
+{
+    QFETCH(QStringList, variables);
+    QFETCH(QStringList, args);
+    QFETCH(bool, fallsBack);
+    QFETCH(bool, runs);
+
+    TempWorkDir dir;
+    QVERIFY(dir.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    for (const QString &variable : variables)
+        env.insert(variable.section(QLatin1Char('='), 0, 0),
+                   variable.section(QLatin1Char('='), 1));
+    QProcess gateway;
+    gateway.setProcessEnvironment(env);
+    gateway.setWorkingDirectory(dir.path());
+    gateway.start(QStringLiteral(GATEWAY_EXECUTABLE), args);
+    QVERIFY2(gateway.waitForStarted(10000), qPrintable(gateway.errorString()));
+
+    const QByteArray line = "INFO: [main] No display found (neither DISPLAY nor WAYLAND_DISPLAY "
+                            "is set): starting with the offscreen platform.";
+    QByteArray error;
+    if (!runs) {
+        QVERIFY(gateway.waitForFinished(30000));
+        error = gateway.readAllStandardError();
+        QVERIFY(gateway.exitStatus() == QProcess::CrashExit || gateway.exitCode() != 0);
+        QVERIFY2(error.contains("no Qt platform plugin could be initialized"), error.constData());
+        QVERIFY2(!error.contains(line), error.constData());
+        return;
+    }
+    // The main window has been made (it logs the missing server address) and the loop runs.
+    const QByteArray windowMade = "[main] IP is empty";
+    QTRY_VERIFY2_WITH_TIMEOUT(dir.readFile(QStringLiteral("history.log")).contains(windowMade),
+                              (error += gateway.readAllStandardError()).constData(), 30000);
+    QCOMPARE(gateway.state(), QProcess::Running);
+    gateway.terminate();
+    QVERIFY(gateway.waitForFinished(10000));
+    error += gateway.readAllStandardError();
+    const QByteArray log = dir.readFile(QStringLiteral("history.log"));
+    // Log entries are echoed on the debug stream too: count the plain line.
+    QCOMPARE(error.split('\n').count(line), fallsBack ? 1 : 0);
+    QCOMPARE(log.count(line), fallsBack ? 1 : 0);
+    if (fallsBack)
+        QVERIFY2(log.indexOf(line) < log.indexOf(windowMade), log.constData());
 }
 
 QTEST_GUILESS_MAIN(TestStartup)
