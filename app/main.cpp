@@ -8,6 +8,7 @@
 #include "CLogFile.h"
 #include "CServerHandler.h"
 #include "CSettings.h"
+#include "DisplayFallback.h"
 #include "LocaleTranslation.h"
 #include "MainWindow.h"
 #include "SApiDeviceData.h"
@@ -28,6 +29,7 @@
 int main(int argc, char *argv[])
 {
     setlocale(LC_ALL, "");
+    const bool offscreen = chooseOffscreenWithoutDisplay(argc, argv);
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(FileNames::WindowIcon));
 
@@ -47,6 +49,8 @@ int main(int argc, char *argv[])
 
     CSettings::getInstance(SettingsKey::FileName);
     CLogFile::getInstance(FileNames::LogBaseName, QString());
+    if (offscreen)
+        addLog(OffscreenFallbackLine);
     CServerHandler *serverLink = CServerHandler::getInstance();
 
     CDataBaseHandler *storage = CDataBaseHandler::getInstance();

@@ -4,11 +4,15 @@
 #include "SqlTemplate.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QSet>
 #include <QSqlError>
+#include <QThread>
 #include <QVariant>
 
 #include <tuple>
@@ -16,6 +20,7 @@
 CDataBaseHandler *CDataBaseHandler::self = nullptr;
 bool CDataBaseHandler::failed = false;
 QString CDataBaseHandler::lastError;
+int CDataBaseHandler::lockWaitMs = CDataBaseHandler::LockWaitMs;
 
 namespace {
 
@@ -78,6 +83,16 @@ bool sameColumns(const QStringList &found, const QStringList &expected)
 // and the mask that takes an extended result code back to its primary code.
 constexpr int SqliteReadOnly = 8;
 constexpr int PrimaryResultMask = 0xff;
+// SQLite's result code for a file that another connection holds locked (SQLITE_BUSY).
+constexpr int SqliteBusy = 5;
+
+bool isLockedOut(const QSqlError &error)
+{
+    return (error.nativeErrorCode().toInt() & PrimaryResultMask) == SqliteBusy;
+}
+
+// Pause between two reads of a locked file when SQLite gave up at once, without waiting.
+constexpr int LockRetryPauseMs = 100;
 
 // SQLite's own words for a failure, else Qt's.
 QString errorReason(const QSqlError &error)
@@ -113,7 +128,7 @@ CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
     // SQLite opens any file and finds out only on the first read whether it holds a database:
     // read the schema now, so that any other file is refused before anything is written to it.
     QSqlQuery schemaRead(db);
-    if (!schemaRead.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master;"))) {
+    if (!readSchema(schemaRead)) {
         const QString reason = errorReason(schemaRead.lastError());
         failConstruction(QStringLiteral("ERROR! The data base file can't be read: %1! "
                                         "DataBaseHandler is not running!")
@@ -206,6 +221,56 @@ CDataBaseHandler *CDataBaseHandler::getInstance()
 QString CDataBaseHandler::lastErrorText()
 {
     return lastError;
+}
+
+void CDataBaseHandler::setLockWaitForNewHandlers(int milliseconds)
+{
+    lockWaitMs = milliseconds;
+}
+
+bool CDataBaseHandler::readSchema(QSqlQuery &query)
+{
+    const QString statement = QStringLiteral("SELECT COUNT(*) FROM sqlite_master;");
+    if (query.exec(statement))
+        return true;
+    if (!isLockedOut(query.lastError()))
+        return false;
+
+    const int waitMs = lockWaitMs;
+    addLogAndPrint(QStringLiteral("WARNING: [CDataBaseHandler::readSchema] The data base file "
+                                  "\"%1\" is locked by another program: waiting up to %2 s for "
+                                  "it to be released.")
+                       .arg(QDir::current().absoluteFilePath(DB::DbNames::DatabaseFile),
+                            QString::number(waitMs / 1000.0)),
+                   CLogFile::LogError);
+    // Start-up waits in the log's thread: let the line reach the file now, not after the wait.
+    if (CLogFile *log = CLogFile::instance(); log && log->thread() == QThread::currentThread())
+        QCoreApplication::sendPostedEvents(log, QEvent::MetaCall);
+
+    // Each read waits inside SQLite for the rest of the wait; the connection's own busy time-out
+    // is put back afterwards.
+    QSqlQuery setting(db);
+    const int busyTimeout = setting.exec(QStringLiteral("PRAGMA busy_timeout;")) && setting.next()
+                                ? setting.value(0).toInt()
+                                : -1;
+    setting.finish();
+    QElapsedTimer waited;
+    waited.start();
+    bool done = false;
+    for (qint64 left = waitMs; !done && left > 0; left = waitMs - waited.elapsed()) {
+        setting.exec(QStringLiteral("PRAGMA busy_timeout = %1;").arg(left));
+        setting.finish();
+        QElapsedTimer attempt;
+        attempt.start();
+        done = query.exec(statement);
+        if (!done && !isLockedOut(query.lastError()))
+            break;
+        if (!done && attempt.elapsed() < LockRetryPauseMs)
+            QThread::msleep(quint64(qMin<qint64>(LockRetryPauseMs, left)));
+    }
+    if (busyTimeout >= 0)
+        setting.exec(QStringLiteral("PRAGMA busy_timeout = %1;").arg(busyTimeout));
+    return done;
 }
 
 void CDataBaseHandler::failConstruction(const QString &text, const QString &reason)

@@ -29,6 +29,14 @@ public:
     // The reason of the last failed construction (empty when none failed).
     static QString lastErrorText();
 
+    // A file that another program holds locked (a backup, a database browser) is not refused at
+    // once: when the first read gives up on the lock after the connection's busy time-out, a
+    // warning is logged and the read is tried again for this long before the file is refused.
+    static constexpr int LockWaitMs = 60000;
+    // Seam for tests: the lock wait of handlers made from now on (LockWaitMs unless changed).
+    static void setLockWaitForNewHandlers(int milliseconds);
+    static int lockWaitForNewHandlers() { return lockWaitMs; }
+
     ~CDataBaseHandler() override;
 
     // True when the file was opened but can't be written (a read-only file, folder or mount): every
@@ -58,6 +66,8 @@ private:
     CDataBaseHandler();
 
     void failConstruction(const QString &text, const QString &reason);
+    // The first read of the file, waiting out a lock held by another program.
+    bool readSchema(QSqlQuery &query);
     // Column names of a table in the open file, in table order; empty when there is no such table.
     QStringList existingColumns(const QString &table);
     bool refusesWrites();
@@ -118,4 +128,5 @@ private:
     static CDataBaseHandler *self;
     static bool failed;
     static QString lastError;
+    static int lockWaitMs;
 };

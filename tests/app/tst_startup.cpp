@@ -1,6 +1,7 @@
 #include "FreePort.h"
 #include "ModbusClient.h"
 #include "NonDatabaseFiles.h"
+#include "SideConnection.h"
 #include "TempWorkDir.h"
 
 #include <QDir>
@@ -25,6 +26,9 @@ private slots:
     void unusableDatabaseStopsStartUp();
     void readOnlyDatabaseServesAndWarns_data();
     void readOnlyDatabaseServesAndWarns();
+    void lockedDatabaseWaitsThenServes();
+    void startsWithoutDisplay_data();
+    void startsWithoutDisplay();
 };
 
 namespace {
@@ -219,6 +223,130 @@ void TestStartup::readOnlyDatabaseServesAndWarns()
     gateway.kill();
     QVERIFY(gateway.waitForFinished(10000));
     QVERIFY(dir.readFile(QStringLiteral("server.db")) == bytes);
+}
+
+// A database that another program holds locked at start: the gateway warns, on standard error and
+// in the log while it waits, and starts normally once the lock is released.
+void TestStartup::lockedDatabaseWaitsThenServes()
+{
+    TempWorkDir dir;
+    QVERIFY(dir.isValid());
+    const quint16 port = freePort();
+    QVERIFY(port);
+    const QString devEui = QStringLiteral("70B3D5E75E00F0A2");
+    QProcess seed;
+    seed.setWorkingDirectory(dir.path());
+    seed.start(QStringLiteral(OPEN_DATABASE_HELPER),
+               {devEui, QString::number(port), QStringLiteral("4321")});
+    QVERIFY(seed.waitForFinished(60000));
+    QCOMPARE(seed.exitCode(), 0);
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("history.log"))));
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    // No file of the test's own is opened on it from here on: closing one would drop the lock.
+    SideConnection side(file);
+    QVERIFY2(side.exec(QStringLiteral("BEGIN EXCLUSIVE;")), qPrintable(side.lastError()));
+
+    QProcess gateway;
+    startGateway(gateway, dir.path());
+    QVERIFY2(gateway.waitForStarted(10000), qPrintable(gateway.errorString()));
+    const QByteArray warning
+        = QStringLiteral("WARNING: [CDataBaseHandler::readSchema] The data base file \"%1\" is "
+                         "locked by another program: waiting up to 60 s for it to be released.")
+              .arg(QFileInfo(file).canonicalFilePath())
+              .toUtf8();
+    QByteArray error;
+    QTRY_VERIFY2_WITH_TIMEOUT((error += gateway.readAllStandardError()).contains(warning),
+                              error.constData(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(dir.readFile(QStringLiteral("history.log")).contains(warning), 10000);
+    QCOMPARE(gateway.state(), QProcess::Running);
+    QVERIFY2(side.exec(QStringLiteral("COMMIT;")), qPrintable(side.lastError()));
+
+    const QByteArray registered
+        = QStringLiteral("New device: DevEUI[%1], port[%2]").arg(devEui).arg(port).toUtf8();
+    QTRY_VERIFY2_WITH_TIMEOUT(dir.readFile(QStringLiteral("history.log")).contains(registered),
+                              dir.readFile(QStringLiteral("history.log")).constData(), 30000);
+    const QByteArray log = dir.readFile(QStringLiteral("history.log"));
+    QCOMPARE(log.count(warning), 1);
+    QVERIFY2(!log.contains("database is locked"), log.constData());
+    ModbusClient modbus(QStringLiteral("127.0.0.1"), port);
+    QVERIFY2(modbus.connectToServer(), qPrintable(modbus.lastError()));
+    QCOMPARE(modbus.readHoldingRegisters(0, 1),
+             std::optional<QList<quint16>>(QList<quint16>{0x4321}));
+    modbus.close();
+
+    QCOMPARE(gateway.state(), QProcess::Running);
+    gateway.kill();
+    QVERIFY(gateway.waitForFinished(10000));
+}
+
+void TestStartup::startsWithoutDisplay_data()
+{
+    // Variables set on top of an environment without DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM.
+    QTest::addColumn<QStringList>("variables");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("fallsBack");
+    // False: the start fails as Qt's does.
+    QTest::addColumn<bool>("runs");
+
+    QTest::addRow("no display at all") << QStringList() << QStringList() << true << true;
+    QTest::addRow("QT_QPA_PLATFORM named")
+        << QStringList{QStringLiteral("QT_QPA_PLATFORM=offscreen")} << QStringList() << false
+        << true;
+    QTest::addRow("-platform offscreen given")
+        << QStringList() << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")}
+        << false << true;
+    QTest::addRow("DISPLAY of no X server")
+        << QStringList{QStringLiteral("DISPLAY=:54321")} << QStringList() << false << false;
+}
+
+// Started where no display can be reached, the program takes the offscreen platform by itself and
+// says so; a platform or display that is named is left to Qt.
+void TestStartup::startsWithoutDisplay()
+{
+    QFETCH(QStringList, variables);
+    QFETCH(QStringList, args);
+    QFETCH(bool, fallsBack);
+    QFETCH(bool, runs);
+
+    TempWorkDir dir;
+    QVERIFY(dir.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    for (const QString &variable : variables)
+        env.insert(variable.section(QLatin1Char('='), 0, 0),
+                   variable.section(QLatin1Char('='), 1));
+    QProcess gateway;
+    gateway.setProcessEnvironment(env);
+    gateway.setWorkingDirectory(dir.path());
+    gateway.start(QStringLiteral(GATEWAY_EXECUTABLE), args);
+    QVERIFY2(gateway.waitForStarted(10000), qPrintable(gateway.errorString()));
+
+    const QByteArray line = "INFO: [main] No display found (neither DISPLAY nor WAYLAND_DISPLAY "
+                            "is set): starting with the offscreen platform.";
+    QByteArray error;
+    if (!runs) {
+        QVERIFY(gateway.waitForFinished(30000));
+        error = gateway.readAllStandardError();
+        QVERIFY(gateway.exitStatus() == QProcess::CrashExit || gateway.exitCode() != 0);
+        QVERIFY2(error.contains("no Qt platform plugin could be initialized"), error.constData());
+        QVERIFY2(!error.contains(line), error.constData());
+        return;
+    }
+    // The main window has been made (it logs the missing server address) and the loop runs.
+    const QByteArray windowMade = "[main] IP is empty";
+    QTRY_VERIFY2_WITH_TIMEOUT(dir.readFile(QStringLiteral("history.log")).contains(windowMade),
+                              (error += gateway.readAllStandardError()).constData(), 30000);
+    QCOMPARE(gateway.state(), QProcess::Running);
+    gateway.terminate();
+    QVERIFY(gateway.waitForFinished(10000));
+    error += gateway.readAllStandardError();
+    const QByteArray log = dir.readFile(QStringLiteral("history.log"));
+    // Log entries are echoed on the debug stream too: count the plain line.
+    QCOMPARE(error.split('\n').count(line), fallsBack ? 1 : 0);
+    QCOMPARE(log.count(line), fallsBack ? 1 : 0);
+    if (fallsBack)
+        QVERIFY2(log.indexOf(line) < log.indexOf(windowMade), log.constData());
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

@@ -2,12 +2,15 @@
 // log lines that produced on standard output. Exit code 0 when the storage object was made.
 // Given "<DevEUI> <port> <word>...", it also stores that device with one 16-bit register per
 // hexadecimal word, at addresses 0, 1, ..., and saves the words as the registers' values.
+// Leading options: "--busy-timeout=MS" sets the connection's busy time-out, "--lock-wait=MS" how
+// long the storage waits for a lock that another connection holds on the file.
 
 #include "CDataBaseHandler.h"
 #include "LogCapture.h"
 #include "TestRegister.h"
 
 #include <QCoreApplication>
+#include <QSqlDatabase>
 #include <QTextStream>
 
 namespace {
@@ -38,8 +41,19 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     LogCapture log;
+    QStringList args = QCoreApplication::arguments().mid(1);
+    const QString busyOption = QStringLiteral("--busy-timeout=");
+    const QString waitOption = QStringLiteral("--lock-wait=");
+    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+        const QString option = args.takeFirst();
+        if (option.startsWith(busyOption))
+            QSqlDatabase::addDatabase(DB::DbNames::SqlDriver, DB::DbNames::ConnectionName)
+                .setConnectOptions(
+                    QStringLiteral("QSQLITE_BUSY_TIMEOUT=") + option.mid(busyOption.size()));
+        else if (option.startsWith(waitOption))
+            CDataBaseHandler::setLockWaitForNewHandlers(option.mid(waitOption.size()).toInt());
+    }
     CDataBaseHandler *handler = CDataBaseHandler::getInstance();
-    const QStringList args = QCoreApplication::arguments().mid(1);
     const bool stored = !handler || args.size() < 2 || storeDevice(handler, args);
     QTextStream out(stdout);
     for (const QString &line : log.lines())

@@ -5,6 +5,7 @@
 #include "TempWorkDir.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -28,6 +29,8 @@ private slots:
     void foreignColumns();
     void notADatabase_data();
     void notADatabase();
+    void lockAtStart_data();
+    void lockAtStart();
 
 private:
     struct SRun
@@ -427,6 +430,86 @@ void tst_StorageSchema::notADatabase()
     // No journal was left beside it either.
     QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("server.db*")}, QDir::Files),
              QStringList{QStringLiteral("server.db")});
+}
+
+void tst_StorageSchema::lockAtStart_data()
+{
+    // The transaction another connection holds on the file while the storage opens it.
+    QTest::addColumn<QString>("lock");
+    QTest::addColumn<int>("waitMs");
+    // The wait as the warning states it; empty when no warning is expected.
+    QTest::addColumn<QString>("waitText");
+    // The lock ends as soon as the warning is out; otherwise it is kept until the helper ends.
+    QTest::addColumn<bool>("release");
+    QTest::addColumn<bool>("opened");
+
+    QTest::addRow("exclusive lock released during the wait")
+        << "BEGIN EXCLUSIVE;" << CDataBaseHandler::LockWaitMs << "60" << true << true;
+    QTest::addRow("exclusive lock kept past the wait")
+        << "BEGIN EXCLUSIVE;" << 200 << "0.2" << false << false;
+    // Reading passes another writer's lock: nothing to wait for.
+    QTest::addRow("write lock of another writer")
+        << "BEGIN IMMEDIATE;" << 200 << "" << false << true;
+}
+
+// A lock is no verdict on the file: the storage warns once and waits for it, and refuses the file
+// only when the lock outlasts the wait. The helper's busy time-out is short, so SQLite's own wait
+// gives up quickly before the storage's starts.
+void tst_StorageSchema::lockAtStart()
+{
+    QFETCH(QString, lock);
+    QFETCH(int, waitMs);
+    QFETCH(QString, waitText);
+    QFETCH(bool, release);
+    QFETCH(bool, opened);
+
+    QTemporaryDir dir;
+    QCOMPARE(openIn(dir.path()).exitCode, 0);
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    // Read before the lock is taken: closing a file of this process drops its locks on the file.
+    const QByteArray bytes = fileBytes(file);
+    SideConnection side(file);
+    QVERIFY2(side.exec(lock), qPrintable(side.lastError()));
+
+    QProcess helper;
+    helper.setWorkingDirectory(dir.path());
+    helper.start(QStringLiteral(OPEN_DATABASE_HELPER),
+                 {QStringLiteral("--busy-timeout=50"),
+                  QStringLiteral("--lock-wait=%1").arg(waitMs)});
+    QVERIFY2(helper.waitForStarted(10000), qPrintable(helper.errorString()));
+    const QString warning
+        = QStringLiteral("WARNING: [CDataBaseHandler::readSchema] The data base file \"%1\" is "
+                         "locked by another program: waiting up to %2 s for it to be released.")
+              .arg(QFileInfo(file).canonicalFilePath(), waitText);
+    QByteArray debug;
+    if (release) {
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (debug += helper.readAllStandardError()).contains(warning.toUtf8()),
+            debug.constData(), 30000);
+        QVERIFY2(side.exec(QStringLiteral("COMMIT;")), qPrintable(side.lastError()));
+    }
+    QVERIFY(helper.waitForFinished(60000));
+    debug += helper.readAllStandardError();
+    if (!release)
+        QVERIFY2(side.exec(QStringLiteral("ROLLBACK;")), qPrintable(side.lastError()));
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+
+    QStringList expected;
+    if (!waitText.isEmpty())
+        expected << warning;
+    if (!opened)
+        expected << QStringLiteral("ERROR! The data base file can't be read: database is locked! "
+                                   "DataBaseHandler is not running!");
+    const QStringList log = QString::fromUtf8(helper.readAllStandardOutput())
+                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(log, expected);
+    for (const QString &line : expected)
+        QVERIFY2(debug.contains(line.toUtf8()), debug.constData());
+    QCOMPARE(helper.exitCode(), opened ? 0 : 1);
+    if (!opened)
+        QCOMPARE(fileBytes(file), bytes);
+    QCOMPARE(tables(side), QStringList({QStringLiteral("dev_data"), QStringLiteral("devices"),
+                                        QStringLiteral("devicesTCP")}));
 }
 
 QTEST_GUILESS_MAIN(tst_StorageSchema)
