@@ -259,6 +259,18 @@ std::optional<quint16> CAbstractDeviceForm::typedPort() const
     return static_cast<quint16>(port);
 }
 
+void CAbstractDeviceForm::commitRegisterEditor()
+{
+    auto *delegate = qobject_cast<CSimpleRegisterDelegat *>(registerList->itemDelegate());
+    if (delegate == nullptr)
+        return;
+    for (int row = 0; row < registerModel->rowCount(); ++row) {
+        const QModelIndex index = registerModel->index(row, registerList->modelColumn());
+        if (QWidget *editor = registerList->indexWidget(index))
+            delegate->commitAndCloseEditor(editor);
+    }
+}
+
 bool CAbstractDeviceForm::isPortFree(quint16 port)
 {
     QTcpServer probe;

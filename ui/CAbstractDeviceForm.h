@@ -55,6 +55,9 @@ protected:
     std::optional<quint16> typedPort() const;
     // Whether a trial server can listen on the port (on every address).
     static bool isPortFree(quint16 port);
+    // Stores a register editor still open in registerList into registerModel and closes it;
+    // OK calls it before reading the registers.
+    void commitRegisterEditor();
 
     QLabel *titleLabel = nullptr;
     QStackedLayout *devicesStack = nullptr;

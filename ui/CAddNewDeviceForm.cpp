@@ -163,6 +163,7 @@ void CAddNewDeviceForm::deviceListSelectSlot(QItemSelection item1, QItemSelectio
 
 void CAddNewDeviceForm::addDeviceSlot()
 {
+    commitRegisterEditor();
     const bool portEmpty = portEdit->text().isEmpty();
     portErrorButton->setVisible(portEmpty);
     if (protocol == ProtocolModbus) {

@@ -124,6 +124,7 @@ void CEditDeviceForm::reportFailure(const QString &logText)
 
 void CEditDeviceForm::addDeviceSlot()
 {
+    commitRegisterEditor();
     const quint32 deviceId = deviceModel->index(0, DB::DeviceCol::Device).data().toUInt();
     const quint16 oldPort
         = static_cast<quint16>(deviceModel->index(0, DB::DeviceCol::Port).data().toUInt());

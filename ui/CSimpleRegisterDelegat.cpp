@@ -193,6 +193,14 @@ void CSimpleRegisterDelegat::setModelData(QWidget *editor, QAbstractItemModel *m
                    Qt::EditRole);
 }
 
+void CSimpleRegisterDelegat::commitAndCloseEditor(QWidget *editor)
+{
+    if (editor == nullptr)
+        return;
+    emit commitData(editor);
+    emit closeEditor(editor, QAbstractItemDelegate::SubmitModelCache);
+}
+
 void CSimpleRegisterDelegat::updateEditorGeometry(QWidget *editor,
                                                   const QStyleOptionViewItem &option,
                                                   const QModelIndex &) const

@@ -21,4 +21,8 @@ public:
                       const QModelIndex &index) const override;
     void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
                               const QModelIndex &index) const override;
+
+    // Writes an open editor into the model and closes it, as Return in the editor does. Focus
+    // leaving one of its fields does not end the edit, so the forms call this before reading.
+    void commitAndCloseEditor(QWidget *editor);
 };

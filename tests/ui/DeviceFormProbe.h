@@ -4,8 +4,10 @@
 #include "CDeviceDelegat.h"
 #include "CDeviceSearchModel.h"
 #include "CSearchEditWidget.h"
+#include "CSimpleRegisterEditWidget.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,6 +18,7 @@
 #include <QStackedLayout>
 #include <QStandardItemModel>
 #include <QStringList>
+#include <QTest>
 #include <QTimer>
 
 // Reads and drives the parts of a device form in the widget tests.
@@ -76,6 +79,47 @@ public:
     QVariant registerCell(int row, int column) const
     {
         return f->registerModel->index(row, column).data();
+    }
+
+    // Double-clicks the register card of the row; the editor it opened, or null.
+    CSimpleRegisterEditWidget *openRegisterEditor(int row) const
+    {
+        QListView *list = f->registerList;
+        const QModelIndex index = f->registerModel->index(row, list->modelColumn());
+        list->scrollTo(index);
+        const QPoint centre = list->visualRect(index).center();
+        // The view opens the editor on a double click that follows a press on the same card.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
+        return qobject_cast<CSimpleRegisterEditWidget *>(list->indexWidget(index));
+    }
+
+    // The fields of the register editor, in the order of their rows.
+    enum RegisterField { ExtraValueField, MultiplierField, UnitsField };
+
+    // Clicks into the field, selects its text and types over it, without Enter; whether the
+    // field took the text.
+    static bool typeInto(CSimpleRegisterEditWidget *editor, RegisterField field,
+                         const QString &text)
+    {
+        QLineEdit *edit = editor->findChildren<QLineEdit *>().value(field);
+        if (!edit)
+            return false;
+        QTest::mouseClick(edit, Qt::LeftButton);
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(edit, text);
+        return edit->hasFocus() && edit->text() == text;
+    }
+
+    QPushButton *okButton() const
+    {
+        auto *box = f->findChild<QDialogButtonBox *>();
+        if (!box)
+            return nullptr;
+        for (QAbstractButton *button : box->buttons())
+            if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
+                return qobject_cast<QPushButton *>(button);
+        return nullptr;
     }
 
 private:

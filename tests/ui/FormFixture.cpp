@@ -2,6 +2,7 @@
 
 #include "CDataBaseHandler.h"
 #include "CLogFile.h"
+#include "DeviceFormProbe.h"
 #include "FreePort.h"
 #include "SApiDeviceData.h"
 #include "StorageThread.h"
@@ -12,6 +13,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTcpSocket>
+#include <QTest>
 #include <QThread>
 
 namespace FormFixture {
@@ -118,6 +120,25 @@ QByteArray uplinkJson(const QString &devEui, const QString &hexData, int rssi)
         .arg(devEui, hexData)
         .arg(rssi)
         .toUtf8();
+}
+
+void registerEditRows()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<double>("extraValue");
+    QTest::addColumn<double>("multiplier");
+    QTest::addColumn<QString>("units");
+    QTest::addColumn<QString>("data");
+    QTest::addColumn<int>("level");
+
+    // Each uplink gives Level another raw value, so a row's reading is not the last row's.
+    QTest::addRow("multiplier") << int(DeviceFormProbe::MultiplierField) << QStringLiteral("3.0")
+                                << 0.0 << 3.0 << QString() << QStringLiteral("01000CFFFE") << 36;
+    QTest::addRow("offset") << int(DeviceFormProbe::ExtraValueField) << QStringLiteral("7.0") << 7.0
+                            << 1.0 << QString() << QStringLiteral("010014FFFE") << 27;
+    QTest::addRow("units") << int(DeviceFormProbe::UnitsField) << QStringLiteral("cm") << 0.0 << 1.0
+                           << QStringLiteral("cm") << QStringLiteral("010011FFFE") << 17;
 }
 
 } // namespace FormFixture

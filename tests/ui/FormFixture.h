@@ -50,4 +50,10 @@ bool acceptsConnections(quint16 port);
 // An uplink object as the network server sends it.
 QByteArray uplinkJson(const QString &devEui, const QString &hexData, int rssi);
 
+// Rows of an edit typed into the open register editor of the sensor's Level register, which starts
+// at extra value 0, multiplier 1 and no units: "field" (a DeviceFormProbe::RegisterField), "typed",
+// the stored "extraValue", "multiplier" and "units", and an uplink's "data" with the Modbus value
+// of Level it gives ("level").
+void registerEditRows();
+
 } // namespace FormFixture

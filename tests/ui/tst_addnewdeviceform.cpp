@@ -75,6 +75,8 @@ private slots:
     void addTcpDevice();
     void duplicateDevEuiShowsTheMessage();
     void noCurrentRowDoesNothing();
+    void openEditorIsStoredOnOk_data();
+    void openEditorIsStoredOnOk();
 
 private:
     // Opens the form for the kind and waits for the list page.
@@ -93,6 +95,7 @@ private:
     std::unique_ptr<QSignalSpy> tcpRefresh;
     quint16 modbusPort = 0;
     quint16 tcpPort = 0;
+    int editedDevices = 0;
 };
 
 void TestAddNewDeviceForm::initTestCase()
@@ -585,6 +588,54 @@ void TestAddNewDeviceForm::noCurrentRowDoesNothing()
     QVERIFY(!probe->portMarker()->isVisible());
     QVERIFY(!probe->startAddrMarker()->isVisible());
     expectNothingAdded(D8);
+}
+
+void TestAddNewDeviceForm::openEditorIsStoredOnOk_data()
+{
+    registerEditRows();
+}
+
+void TestAddNewDeviceForm::openEditorIsStoredOnOk()
+{
+    QFETCH(int, field);
+    QFETCH(QString, typed);
+    QFETCH(double, extraValue);
+    QFETCH(double, multiplier);
+    QFETCH(QString, units);
+    QFETCH(QString, data);
+    QFETCH(int, level);
+
+    const QString devEui = QStringLiteral("0000000000000DA%1").arg(++editedDevices);
+    server->setDevicesList({serverDevice(devEui, QStringLiteral("Edited"), SensorAppEui)});
+    server->setLastPackets(
+        devEui, QJsonArray{QJsonDocument::fromJson(uplinkJson(devEui, data, -70)).object()});
+    QVERIFY(openWithList(ProtocolModbus));
+    // Typing needs the focus, so the dialog is the active window, as the user's click makes it.
+    QApplication::setActiveWindow(form);
+    QVERIFY(QTest::qWaitForWindowActive(form));
+    QCOMPARE(shownDevEuis(), QStringList({devEui}));
+    QCOMPARE(probe->registerCell(1, DB::DevDataCol::Name).toString(), QStringLiteral("Level"));
+
+    CSimpleRegisterEditWidget *editor = probe->openRegisterEditor(1);
+    QVERIFY(editor);
+    QVERIFY(DeviceFormProbe::typeInto(editor, DeviceFormProbe::RegisterField(field), typed));
+    const quint16 port = freePort();
+    probe->portEdit()->setText(QString::number(port));
+    probe->startAddrEdit()->setText(QStringLiteral("300"));
+    QTest::mouseClick(probe->okButton(), Qt::LeftButton);
+
+    QCOMPARE(form->result(), int(QDialog::Accepted));
+    const std::optional<StoredDevice> device = findDevice(devEui, ProtocolModbus);
+    QVERIFY(device);
+    const QVariantList row = registerRows(device->id).at(1);
+    QCOMPARE(row.at(DB::DevDataCol::RegAddr).toInt(), 301);
+    QCOMPARE(row.at(DB::DevDataCol::StartValue).toDouble(), extraValue);
+    QCOMPARE(row.at(DB::DevDataCol::GratingPeriod).toDouble(), multiplier);
+    QCOMPARE(row.at(DB::DevDataCol::Unit).toString(), units);
+
+    // The last packet, asked for after the store, is decoded with the typed scaling.
+    QTRY_COMPARE_WITH_TIMEOUT(ModbusClient::readHoldingAside(port, 301, 1),
+                              QList<quint16>({quint16(level)}), 10000);
 }
 
 QTEST_MAIN(TestAddNewDeviceForm)

@@ -42,6 +42,8 @@ private slots:
     void construction();
     void setOriginalLoadsTheDevice();
     void modbusScalingIsStoredAndUsed();
+    void openEditorIsStoredOnOk_data();
+    void openEditorIsStoredOnOk();
     void tcpPortRefused_data();
     void tcpPortRefused();
     void tcpPortMoves();
@@ -260,6 +262,55 @@ void TestEditDeviceForm::modbusScalingIsStoredAndUsed()
     QCOMPARE(modbusRefresh->count(), 1);
     QVERIFY(log->waitForLine(SuccessLine));
     QCOMPARE(registerRows(modbus.id).at(1).at(DB::DevDataCol::GratingPeriod).toDouble(), 2.5);
+}
+
+void TestEditDeviceForm::openEditorIsStoredOnOk_data()
+{
+    registerEditRows();
+}
+
+void TestEditDeviceForm::openEditorIsStoredOnOk()
+{
+    QFETCH(int, field);
+    QFETCH(QString, typed);
+    QFETCH(double, extraValue);
+    QFETCH(double, multiplier);
+    QFETCH(QString, units);
+    QFETCH(QString, data);
+    QFETCH(int, level);
+
+    // Level (register 11) back to the template's scaling.
+    const quint32 levelAddr = quint32(modbus.startAddr) + 1;
+    DB::SRegInfoUpdate reset;
+    reset.deviceId = modbus.id;
+    reset.port = quint16(modbus.port);
+    reset.registers.append(DB::SRegisterParam{levelAddr, 0.0, 1.0, QString()});
+    QVERIFY(CDataBaseHandler::getInstance()->updateRegInfo(reset));
+
+    loadModbus();
+    // Typing needs the focus, so the dialog is the active window, as the user's click makes it.
+    QApplication::setActiveWindow(form);
+    QVERIFY(QTest::qWaitForWindowActive(form));
+    QCOMPARE(probe->registerCell(1, DB::DevDataCol::Name).toString(), QStringLiteral("Level"));
+    CSimpleRegisterEditWidget *editor = probe->openRegisterEditor(1);
+    QVERIFY(editor);
+    QVERIFY(DeviceFormProbe::typeInto(editor, DeviceFormProbe::RegisterField(field), typed));
+    QTest::mouseClick(probe->okButton(), Qt::LeftButton);
+
+    QCOMPARE(form->result(), int(QDialog::Accepted));
+    QVERIFY(log->waitForLine(SuccessLine));
+    const QVariantList row = registerRows(modbus.id).at(1);
+    QCOMPARE(row.at(DB::DevDataCol::RegAddr).toUInt(), levelAddr);
+    QCOMPARE(row.at(DB::DevDataCol::StartValue).toDouble(), extraValue);
+    QCOMPARE(row.at(DB::DevDataCol::GratingPeriod).toDouble(), multiplier);
+    QCOMPARE(row.at(DB::DevDataCol::Unit).toString(), units);
+
+    const API::SApiDeviceData uplink(
+        QJsonDocument::fromJson(uplinkJson(ModbusEui, data, -70)).object());
+    QVERIFY(uplink.valid);
+    CAllDeviceHandler::getInstance()->newPacketReceivedSlot(uplink);
+    QTRY_COMPARE_WITH_TIMEOUT(ModbusClient::readHoldingAside(quint16(modbus.port), levelAddr, 1),
+                              QList<quint16>({quint16(level)}), 10000);
 }
 
 void TestEditDeviceForm::tcpPortRefused_data()
