@@ -104,6 +104,9 @@ QString errorReason(const QSqlError &error)
 constexpr quint32 AddressSpace = 0x10000;
 // Distinct Modbus read ranges remembered before the image cache starts over.
 constexpr int MaxCachedImages = 1024;
+// A decoded value is at most 64 bits wide, so a row that begins this many registers before a
+// range may still have words inside it.
+constexpr qint64 WordsBeforeRange = 3;
 
 } // namespace
 
@@ -680,6 +683,7 @@ CDataBaseHandler::SImageRow CDataBaseHandler::imageRowOf(const QSqlQuery &query)
     default:
         break;
     }
+    row.firstWord = regAddr.toLongLong();
     row.bits = query.value(Index::BitSize).toInt();
     row.address = row.bits > 16 ? regAddr.toUInt() : quint32(regAddr.toInt());
     row.bytes = QByteArray::fromHex(query.value(Index::FullValue).toString().toLatin1());
@@ -717,6 +721,8 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
     }
     const qint64 first = qint64(startAddr);
     const qint64 last = qint64(quint32(startAddr + count - 1));
+    // Wide values that begin before the range serve their words inside it.
+    const qint64 lowest = first - WordsBeforeRange;
 
     // While images can be kept, all rows of the port are read once and every range is cut
     // from them; otherwise only the rows of the range are read.
@@ -744,7 +750,7 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
         if (prepared) {
             query.bindValue(placeholder(portCol), qint64(port));
             if (!cacheUsable) {
-                query.bindValue(QStringLiteral(":first"), first);
+                query.bindValue(QStringLiteral(":first"), lowest);
                 query.bindValue(QStringLiteral(":last"), last);
             }
         }
@@ -779,16 +785,18 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
     };
     // In the order the rows were read: where rows overlap, the one read last wins.
     for (const SImageRow &row : *rows) {
-        if (!row.inRange(first, last))
+        if (!row.inRange(lowest, last))
             continue;
+        // Words of a row that begins before the range count from the first one inside it.
+        const quint32 before = quint32(qMax<qint64>(first - row.firstWord, 0));
         if (row.bits > 16) {
             const quint32 words = qMin((quint32(row.bits) + 15) / 16, AddressSpace);
-            for (quint32 k = 0; k < words; ++k) {
+            for (quint32 k = before; k < words; ++k) {
                 const qsizetype at = qsizetype(2 * k);
                 store(uint16_t(row.address + k),
                       row.bytes.size() >= at + 2 ? wordAt(row.bytes, at) : 0);
             }
-        } else {
+        } else if (before == 0) {
             store(uint16_t(row.address), wordAt(row.bytes, 0));
         }
     }
@@ -808,8 +816,18 @@ void CDataBaseHandler::forgetImages()
     portRows.clear();
 }
 
+void CDataBaseHandler::setImageCacheEnabled(bool enabled)
+{
+    QMutexLocker locker(&mutex);
+    imageCacheEnabled = enabled;
+    forgetImages();
+    dataVersionAge.invalidate();
+}
+
 bool CDataBaseHandler::imageCacheUsable()
 {
+    if (!imageCacheEnabled)
+        return false;
     // Checking the version takes a file lock and reads the file header: not on every request.
     if (dataVersionAge.isValid() && !dataVersionAge.hasExpired(OutsideChangeCheckMs))
         return true;

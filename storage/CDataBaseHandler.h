@@ -54,9 +54,14 @@ public:
     // A change committed by another connection reaches getRegisterData at most this much later;
     // the handler's own writes are seen by the very next read.
     static constexpr qint64 OutsideChangeCheckMs = 50;
+    // The registers of the range on the port, 0 where no value lies; a wide value gives its
+    // words high word first, also to a range that begins inside it.
     // *ok is false when the query failed; an empty image for count 0 is a success.
     DB::RegisterImage getRegisterData(quint32 port, quint32 startAddr, quint32 count,
                                       bool *ok = nullptr);
+    // On by default. Off, every read runs the range statement, as when the version check fails:
+    // a seam for tests that compare the two ways of reading.
+    void setImageCacheEnabled(bool enabled);
 
 public slots:
     // Reached by name with Qt::BlockingQueuedConnection; runs on the storage thread.
@@ -102,6 +107,7 @@ private:
         qint64 intAddr = 0;
         double realAddr = 0.0;
         quint32 address = 0;
+        qint64 firstWord = 0; // the address of the row's first word, for words before a range
         int bits = 0;
         QByteArray bytes;
 
@@ -119,6 +125,7 @@ private:
     // this object and when another connection has changed the database file; such a change is
     // looked for at most once per OutsideChangeCheckMs, so it may be served that much later.
     bool imageCacheUsable();
+    bool imageCacheEnabled = true;
     QMap<std::tuple<quint32, quint32, quint32>, DB::RegisterImage> imageCache;
     QSqlQuery dataVersionQuery;
     bool dataVersionPrepared = false;

@@ -10,6 +10,7 @@
 #include "TestDevice.h"
 #include "TestRegister.h"
 
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
@@ -32,6 +33,8 @@ private slots:
 
     void readsSavedValues_data();
     void readsSavedValues();
+    void readsInsideWideValues_data();
+    void readsInsideWideValues();
     void wireFrames_data();
     void wireFrames();
     void unsupportedFunctions();
@@ -136,10 +139,32 @@ void tst_TcpServer::initTestCase()
     save(QStringLiteral("B0000001"), 200, {{"BEEF", "BEEF", 0}});
     save(QStringLiteral("C0000001"), 0, {{"0C0C", "0C0C", 0}});
     save(QStringLiteral("D0000001"), 10, {{"0D0D", "0D0D", 0}});
+    // Wide values on the main port: W (start 310) and X, whose register lies inside W's last
+    // 64-bit value and is read after it.
+    addDevice(QStringLiteral("W0000001"), mainPort, 310,
+              {testRegister(0, 16), testRegister(2, 32), testRegister(4, 64), testRegister(8, 16),
+               testRegister(10, 64)});
+    addDevice(QStringLiteral("X0000001"), mainPort, 322, {testRegister(0, 16)});
+    save(QStringLiteral("W0000001"), 310,
+         {{"1111", "1111", 0},
+          {"0001", "000186A0", 2},
+          {"86A0", "", 3},
+          {"1122", "1122334455667788", 4},
+          {"3344", "", 5},
+          {"5566", "", 6},
+          {"7788", "", 7},
+          {"2222", "2222", 8},
+          {"0102", "0102030405060708", 10},
+          {"0304", "", 11},
+          {"0506", "", 12},
+          {"0708", "", 13}});
+    save(QStringLiteral("X0000001"), 322, {{"ABCD", "ABCD", 0}});
 
     mainServer = new CDeviceHandler(mainPort, ProtocolModbus, QStringLiteral("A0000001"));
     mainServer->appendDevice(QStringLiteral("A0000001"));
     mainServer->appendDevice(QStringLiteral("B0000001"));
+    mainServer->appendDevice(QStringLiteral("W0000001"));
+    mainServer->appendDevice(QStringLiteral("X0000001"));
     QVERIFY(mainServer->isListening());
     QCOMPARE(log->lines(), QStringList());
 }
@@ -216,6 +241,61 @@ void tst_TcpServer::readsSavedValues()
     });
     QVERIFY2(read.has_value(), qPrintable(client.lastError()));
     QCOMPARE(*read, values);
+}
+
+void tst_TcpServer::readsInsideWideValues_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<Values>("values");
+
+    QTest::addRow("32-bit value whole") << 312 << 2 << Values{0x0001, 0x86a0};
+    QTest::addRow("low word of a 32-bit value alone") << 313 << 1 << Values{0x86a0};
+    QTest::addRow("low word and one register into the next value")
+        << 313 << 2 << Values{0x86a0, 0x1122};
+    QTest::addRow("gap and one register into a value") << 311 << 2 << Values{0, 0x0001};
+    QTest::addRow("second word of a 64-bit value alone") << 315 << 1 << Values{0x3344};
+    QTest::addRow("middle of a 64-bit value") << 315 << 2 << Values{0x3344, 0x5566};
+    QTest::addRow("last word of a 64-bit value and the register after")
+        << 317 << 2 << Values{0x7788, 0x2222};
+    QTest::addRow("one register before a device") << 309 << 2 << Values{0, 0x1111};
+    QTest::addRow("register read later wins inside a 64-bit value")
+        << 320 << 4 << Values{0x0102, 0x0304, 0xabcd, 0x0708};
+    QTest::addRow("overlapped 64-bit value from its middle")
+        << 321 << 3 << Values{0x0304, 0xabcd, 0x0708};
+    QTest::addRow("last word behind the overlapping register") << 323 << 1 << Values{0x0708};
+    QTest::addRow("one register past a 64-bit value") << 324 << 1 << Values{0};
+    QTest::addRow("whole device") << 309 << 16
+                                  << Values{0,      0x1111, 0,      0x0001, 0x86a0, 0x1122,
+                                            0x3344, 0x5566, 0x7788, 0x2222, 0,      0x0102,
+                                            0x0304, 0xabcd, 0x0708, 0};
+}
+
+// Every range gets each word of a wide value that lies in it, by both functions, whether the
+// image is cut from the port's cached rows or read by the range statement.
+void tst_TcpServer::readsInsideWideValues()
+{
+    QFETCH(int, address);
+    QFETCH(int, count);
+    QFETCH(Values, values);
+
+    const auto cacheBack = qScopeGuard([this] { storage->setImageCacheEnabled(true); });
+    for (const bool cached : {true, false}) {
+        storage->setImageCacheEnabled(cached);
+        ModbusClient client(QStringLiteral("127.0.0.1"), mainPort);
+        const auto reads = ModbusClient::runAside([&]() -> std::optional<QList<Values>> {
+            if (!client.connectToServer())
+                return std::nullopt;
+            const auto holding = client.readHoldingRegisters(address, count);
+            const auto input = client.readInputRegisters(address, count);
+            if (!holding || !input)
+                return std::nullopt;
+            return QList<Values>{*holding, *input};
+        });
+        QVERIFY2(reads.has_value(), qPrintable(client.lastError()));
+        QCOMPARE(reads->at(0), values);
+        QCOMPARE(reads->at(1), values);
+    }
 }
 
 void tst_TcpServer::wireFrames_data()
