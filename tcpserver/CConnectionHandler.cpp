@@ -10,7 +10,10 @@
 #include <QMetaType>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 int CConnectionHandler::lingeringConnections = 0;
@@ -31,6 +34,8 @@ CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind_, QStr
         // What the link cannot take yet stays in the system's buffers, not in Qt's.
         setReadBufferSize(MaxDownlinkBytes * MaxWaitingDownlinks);
         connect(this, &QIODevice::readyRead, this, &CConnectionHandler::incomingTCPDataHandler);
+        connect(this, &QIODevice::aboutToClose, this, &CConnectionHandler::keepReadBytes);
+        connect(this, &QIODevice::bytesWritten, this, &CConnectionHandler::packetBytesWritten);
         static const bool servingInTurn = [] {
             CServerHandler *link = CServerHandler::getInstance();
             return bool(QObject::connect(link, &CServerHandler::downlinkTaken, link,
@@ -43,6 +48,9 @@ CConnectionHandler::CConnectionHandler(quint16 port_, ProtocolOption kind_, QStr
 
 CConnectionHandler::~CConnectionHandler()
 {
+    // The socket's own destructor may still close it; nothing of this class may run then.
+    disconnect(this, nullptr, this, nullptr);
+    releaseDescriptor();
     // The server may be gone already (deleted after its last device while clients stayed).
     if (owner && ownerList)
         ownerList->removeAll(this);
@@ -225,7 +233,7 @@ void CConnectionHandler::incomingTCPDataHandler()
 
 void CConnectionHandler::waitForTurn()
 {
-    if (waitingForTurn || bytesAvailable() == 0)
+    if (waitingForTurn || heldBytes() == 0)
         return;
     waitingClients[devEui].append(this);
     waitingForTurn = true;
@@ -241,7 +249,7 @@ void CConnectionHandler::serveWaitingClients(const QString &devEui)
     while (!waiting->isEmpty() && link->waitingDownlinks(devEui) < MaxWaitingDownlinks) {
         CConnectionHandler *client = waiting->takeFirst();
         client->sendDownlink();
-        if (client->bytesAvailable() > 0) {
+        if (client->heldBytes() > 0) {
             waiting->append(client);
         } else {
             client->waitingForTurn = false;
@@ -254,7 +262,7 @@ void CConnectionHandler::serveWaitingClients(const QString &devEui)
 
 void CConnectionHandler::sendDownlink()
 {
-    const QByteArray data = read(MaxDownlinkBytes);
+    const QByteArray data = takeClientBytes(MaxDownlinkBytes);
     if (data.isEmpty())
         return;
     const QByteArray hex = data.toHex();
@@ -266,9 +274,6 @@ void CConnectionHandler::sendDownlink()
 
 void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)
 {
-    addLog(QStringLiteral("INFO: [CDeviceHandler::sendTCPDataToSocket] Send data [%1] for a TCP "
-                          "socket in port %2.")
-               .arg(QString::fromUtf8(packet), QString::number(port)));
     const qint64 unsent = bytesToWrite() + packet.size();
     if (unsent > MaxUnsentPacketBytes) {
         addLog(QStringLiteral("WARNING: [CDeviceHandler::sendTCPDataToSocket] A TCP client in port "
@@ -278,7 +283,97 @@ void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)
         abort();
         return;
     }
+    addLog(QStringLiteral("INFO: [CDeviceHandler::sendTCPDataToSocket] Send data [%1] for a TCP "
+                          "socket in port %2.")
+               .arg(QString::fromUtf8(packet), QString::number(port)));
+    holdDescriptor();
     write(packet);
+}
+
+qint64 CConnectionHandler::heldBytes() const
+{
+    return keptBytes.size() + bytesAvailable() + systemBytes();
+}
+
+QByteArray CConnectionHandler::takeClientBytes(qint64 maxSize)
+{
+    QByteArray data = keptBytes.left(maxSize);
+    keptBytes.remove(0, data.size());
+    if (data.size() < maxSize && isOpen())
+        data += read(maxSize - data.size());
+#ifdef Q_OS_UNIX
+    // Only once the socket is gone: until then Qt reads the system's buffer itself.
+    if (data.size() < maxSize && socketGone && keptDescriptor >= 0) {
+        const qsizetype had = data.size();
+        data.resize(maxSize);
+        const ssize_t taken
+            = ::recv(keptDescriptor, data.data() + had, size_t(maxSize - had), MSG_DONTWAIT);
+        data.resize(had + qMax<qsizetype>(0, taken));
+        if (taken <= 0 || systemBytes() == 0)
+            releaseDescriptor();
+    }
+#endif
+    return data;
+}
+
+void CConnectionHandler::keepReadBytes()
+{
+    // Qt drops its read buffer right after this signal.
+    keptBytes += readAll();
+    if (state() == UnconnectedState)
+        return;
+    if (!isValid()) {
+        // Qt closes the socket after a failed write; without the duplicate the system has dropped
+        // the rest.
+        if (keptDescriptor < 0) {
+            addLog(
+                QStringLiteral("WARNING: [CDeviceHandler::keepReadBytes] A TCP client in port %1 "
+                               "was reset while a packet was written to it. Bytes it sent "
+                               "beyond the %2 kept may be lost.")
+                    .arg(port)
+                    .arg(keptBytes.size()));
+        }
+        return;
+    }
+    closedHere = true;
+#ifdef Q_OS_UNIX
+    int unread = 0;
+    if (::ioctl(int(socketDescriptor()), FIONREAD, &unread) == 0)
+        droppedAtClose = unread;
+#endif
+}
+
+void CConnectionHandler::packetBytesWritten()
+{
+    if (bytesToWrite() == 0 && !socketGone)
+        releaseDescriptor();
+}
+
+void CConnectionHandler::holdDescriptor()
+{
+#ifdef Q_OS_UNIX
+    if (keptDescriptor < 0 && state() == ConnectedState && socketDescriptor() >= 0)
+        keptDescriptor = ::fcntl(int(socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+#endif
+}
+
+void CConnectionHandler::releaseDescriptor()
+{
+#ifdef Q_OS_UNIX
+    if (keptDescriptor >= 0)
+        ::close(keptDescriptor);
+#endif
+    keptDescriptor = -1;
+}
+
+qint64 CConnectionHandler::systemBytes() const
+{
+#ifdef Q_OS_UNIX
+    int unread = 0;
+    if (keptDescriptor >= 0 && ::ioctl(keptDescriptor, FIONREAD, &unread) == 0)
+        return unread;
+#endif
+    return 0;
 }
 
 void CConnectionHandler::disconnectedSlot()
@@ -287,17 +382,39 @@ void CConnectionHandler::disconnectedSlot()
     if (owner && ownerList)
         ownerList->removeAll(this);
     socketGone = true;
-    if (kind == ProtocolTCP && bytesAvailable() > 0) {
-        if (lingeringConnections < MaxLingeringConnections) {
+    if (kind == ProtocolTCP) {
+        // After a reset the duplicate keeps what the system holds; a close of our own has dropped
+        // it, the client is told so.
+        if (closedHere || systemBytes() == 0)
+            releaseDescriptor();
+        if (droppedAtClose > 0) {
+            addLog(QStringLiteral("WARNING: [CDeviceHandler::disconnectedSlot] A TCP client in "
+                                  "port %1 was closed with %2 bytes it had sent not yet read. "
+                                  "Data discarded.")
+                       .arg(port)
+                       .arg(droppedAtClose));
+        }
+        const qint64 held = heldBytes();
+        if (held > 0 && lingeringConnections < MaxLingeringConnections) {
             ++lingeringConnections;
             lingering = true;
-        } else {
-            addLog(
-                QStringLiteral("WARNING: [CDeviceHandler::incomingTCPDataHandler] A TCP client in "
-                               "port %1 closed with %2 bytes not yet sent to the device, and "
-                               "too many closed clients wait already. Data discarded.")
-                    .arg(port)
-                    .arg(bytesAvailable()));
+            // Bytes the system held for the duplicate came with no readyRead: they wait in turn
+            // too, and are served at once when the link is idle.
+            if (!waitingForTurn) {
+                waitForTurn();
+                QMetaObject::invokeMethod(
+                    this, [devEui = devEui] { serveWaitingClients(devEui); }, Qt::QueuedConnection);
+            }
+        } else if (held > 0) {
+            addLog(QStringLiteral("WARNING: [CDeviceHandler::disconnectedSlot] A TCP client in "
+                                  "port %1 closed with %2 bytes not yet sent to the device, and "
+                                  "too many closed clients wait already. Data discarded.")
+                       .arg(port)
+                       .arg(held));
+            keptBytes.clear();
+            releaseDescriptor();
+            if (isOpen())
+                skip(bytesAvailable());
         }
     }
     deleteWhenDone();
@@ -305,11 +422,12 @@ void CConnectionHandler::disconnectedSlot()
 
 void CConnectionHandler::deleteWhenDone()
 {
-    if (!socketGone || (lingering && bytesAvailable() > 0))
+    if (!socketGone || (lingering && heldBytes() > 0))
         return;
     if (lingering) {
         lingering = false;
         --lingeringConnections;
     }
+    releaseDescriptor();
     deleteLater();
 }

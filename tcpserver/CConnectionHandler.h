@@ -88,6 +88,22 @@ private:
     void bytesWrittenSlot();
     // Transparent port: one downlink of at most MaxDownlinkBytes of the client's bytes.
     void sendDownlink();
+    // The client's bytes not yet sent to the device: those kept at the close, those Qt holds and
+    // those the system holds for the duplicate descriptor.
+    qint64 heldBytes() const;
+    // Up to `maxSize` of them, in the order the client sent them.
+    QByteArray takeClientBytes(qint64 maxSize);
+    // Before the socket closes, its read buffer is taken over; a close of our own drops what the
+    // system still holds (counted for the warning).
+    void keepReadBytes();
+    // Qt has written every packet byte: no write can meet a reset now.
+    void packetBytesWritten();
+    // A duplicate of the socket's descriptor while Qt holds packet bytes unsent. A write that meets
+    // a client gone with a reset makes Qt close the socket, and the system would drop with it
+    // what the client had sent and Qt had not read yet; the duplicate keeps it readable.
+    void holdDescriptor();
+    void releaseDescriptor();
+    qint64 systemBytes() const;
     // Joins the clients of the device that wait for room in the link's queue.
     void waitForTurn();
     // A downlink of the device has left the link's queue: the waiting clients send theirs in turn.
@@ -121,4 +137,11 @@ private:
     bool lingering = false;
     // In waitingClients.
     bool waitingForTurn = false;
+    // Transparent: what Qt held when the socket closed (at most its read buffer).
+    QByteArray keptBytes;
+    int keptDescriptor = -1;
+    // The socket was closed by this side (not after a failed write), with this many of the
+    // client's bytes still in the system's buffer.
+    bool closedHere = false;
+    qint64 droppedAtClose = 0;
 };

@@ -85,8 +85,8 @@ void CDeviceHandler::listenOnPort()
     if (listen(QHostAddress::Any, port))
         return;
     // The server then accepts nothing; the operator must learn why no client can connect.
-    addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler] Port %1 can't be listened on: %2. No "
-                                  "client can reach the devices of this port!")
+    addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::listenOnPort] Port %1 can't be "
+                                  "listened on: %2. No client can reach the devices of this port!")
                        .arg(port)
                        .arg(errorString()));
 }

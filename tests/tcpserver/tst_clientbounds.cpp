@@ -20,12 +20,14 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -56,6 +58,10 @@ private slots:
     void transparentClientThatDoesNotRead();
     void clientBytesToDownlinks_data();
     void clientBytesToDownlinks();
+    void closingTransparentClient_data();
+    void closingTransparentClient();
+    void closedClientsBeyondTheBound();
+    void portMoveKeepsWhatWasRead();
     void portThatCannotBeBound_data();
     void portThatCannotBeBound();
 
@@ -145,6 +151,43 @@ QByteArray patternBytes(qsizetype size)
         bytes[i] = char(i % 251);
     return bytes;
 }
+
+// Bytes of one half of the byte values, so that the downlinks of two clients can be told apart.
+QByteArray halfPatternBytes(qsizetype size, bool upperHalf)
+{
+    QByteArray bytes(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((upperHalf ? 128 : 0) + i % 127);
+    return bytes;
+}
+
+// Keeps the link's queue from moving: a device-list request that the fake server leaves
+// unanswered is in flight until release() answers it, so downlinks wait meanwhile.
+class LinkHold
+{
+public:
+    LinkHold(CServerHandler *link_, FakeNetworkServer &fake_) : link(link_), fake(fake_)
+    {
+        fake.setDevicesReplyEnabled(false);
+        held = link->getDevicesList({QStringLiteral("0000000000000001")})
+               && fake.waitForCommand(QStringLiteral("get_devices_req"));
+    }
+    ~LinkHold() { release(); }
+    bool isHeld() const { return held; }
+    void release()
+    {
+        fake.setDevicesReplyEnabled(true);
+        if (held)
+            fake.sendText(
+                QStringLiteral(R"({"cmd":"get_devices_resp","status":true,"devices_list":[]})"));
+        held = false;
+    }
+
+private:
+    CServerHandler *link;
+    FakeNetworkServer &fake;
+    bool held = false;
+};
 
 } // namespace
 
@@ -508,9 +551,10 @@ void tst_ClientBounds::transparentClientThatDoesNotRead()
                                            "client in port %1 does not read: ")
                                 .arg(port);
     QByteArray sent;
+    QByteArray packet;
     qint64 mostUnsent = 0;
     for (int i = 0; i < 100000 && server.connectionCount() == 2; ++i) {
-        const QByteArray packet = QByteArray::number(i).rightJustified(600, '.');
+        packet = QByteArray::number(i).rightJustified(600, '.');
         server.sendTCPData(packet, TcpChunkWord::pack(1, 1, 600));
         sent += packet;
         for (const CConnectionHandler *connection : server.getConnections())
@@ -529,6 +573,8 @@ void tst_ClientBounds::transparentClientThatDoesNotRead()
                               .section(QLatin1Char(' '), 0, 0)
                               .toLongLong();
     QVERIFY2(unsent > CConnectionHandler::MaxUnsentPacketBytes, qPrintable(lines.first()));
+    // The packet refused to it is logged as sent only to the client that reads.
+    QCOMPARE(log->count(QStringLiteral("Send data [%1]").arg(QString::fromLatin1(packet))), 1);
 
     // The other client has every packet, exactly.
     QTRY_COMPARE_WITH_TIMEOUT(read.size(), sent.size(), 20000);
@@ -613,6 +659,232 @@ void tst_ClientBounds::clientBytesToDownlinks()
           elapsedMs, downlinks);
 }
 
+void tst_ClientBounds::closingTransparentClient_data()
+{
+    QTest::addColumn<int>("clientBytes");
+    // Packets the client leaves unread: it closes with a reset instead of an end of stream.
+    QTest::addColumn<int>("packetsBeforeClose");
+    QTest::addColumn<int>("packetsAfterClose");
+    // A second client of the device that stays, sends bytes of its own and reads every packet.
+    QTest::addColumn<bool>("withBystander");
+    // 2400 bytes go to the four waiting downlinks; Qt holds up to 2400 more, the system the rest.
+    QTest::addRow("4000 bytes, packets after the close") << 4000 << 0 << 3 << false;
+    QTest::addRow("6000 bytes, packets after the close") << 6000 << 0 << 3 << false;
+    QTest::addRow("20000 bytes, packets after the close") << 20000 << 0 << 3 << false;
+    QTest::addRow("6000 bytes, no packets") << 6000 << 0 << 0 << false;
+    QTest::addRow("6000 bytes, closed with a packet unread") << 6000 << 1 << 3 << false;
+    QTest::addRow("20000 bytes, closed with a packet unread") << 20000 << 1 << 3 << false;
+    QTest::addRow("6000 bytes beside a client that stays") << 6000 << 0 << 3 << true;
+    QTest::addRow("20000 bytes, closed with a packet unread, beside a client that stays")
+        << 20000 << 1 << 3 << true;
+}
+
+// A transparent client sends more than the link takes at once and closes, while device packets
+// are written to it: every byte it sent still reaches the device, in order.
+void tst_ClientBounds::closingTransparentClient()
+{
+    QFETCH(int, clientBytes);
+    QFETCH(int, packetsBeforeClose);
+    QFETCH(int, packetsAfterClose);
+    QFETCH(bool, withBystander);
+
+    CServerHandler *link = CServerHandler::getInstance();
+    CServerHandler::SIntervals periods;
+    periods.sendDataResponse = 5;
+    link->setIntervals(periods);
+    const quint16 port = freePort();
+    CDeviceHandler server(port, ProtocolTCP, DevEui);
+    server.appendDevice(DevEui);
+
+    QByteArray fromClosing;
+    QByteArray fromBystander;
+    int downlinks = 0;
+    QObject receiving;
+    connect(fake.get(), &NetServerCore::downlinkReceived, &receiving,
+            [&](const QString &, const QString &data) {
+                ++downlinks;
+                const QByteArray bytes = QByteArray::fromHex(data.mid(2).toLatin1());
+                // One downlink carries the bytes of one client.
+                (bytes.isEmpty() || quint8(bytes.at(0)) < 128 ? fromClosing : fromBystander)
+                    += bytes;
+            });
+
+    QTcpSocket bystander;
+    QByteArray bystanderRead;
+    connect(&bystander, &QTcpSocket::readyRead, this,
+            [&] { bystanderRead += bystander.readAll(); });
+    if (withBystander) {
+        bystander.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(bystander.waitForConnected(5000));
+        QTRY_COMPARE(server.connectionCount(), 1);
+    }
+    auto closing = std::make_unique<RawClient>(port);
+    QVERIFY(closing->isConnected());
+    QTRY_COMPARE(server.connectionCount(), withBystander ? 2 : 1);
+    const QPointer<CConnectionHandler> closingConnection = server.getConnections().last();
+
+    LinkHold hold(link, *fake);
+    QVERIFY(hold.isHeld());
+    const QByteArray bytes = halfPatternBytes(clientBytes, false);
+    QVERIFY(closing->send(bytes));
+    // The waiting downlinks are full and Qt has read ahead as far as it may.
+    const qint64 queued
+        = CConnectionHandler::MaxWaitingDownlinks * CConnectionHandler::MaxDownlinkBytes;
+    const qint64 readAhead = qMin<qint64>(queued, clientBytes - queued);
+    QTRY_COMPARE(link->waitingDownlinks(DevEui), CConnectionHandler::MaxWaitingDownlinks);
+    QTRY_COMPARE(closingConnection->bytesAvailable(), readAhead);
+
+    const QByteArray bystanderBytes = halfPatternBytes(1500, true);
+    if (withBystander) {
+        bystander.write(bystanderBytes);
+        QTRY_COMPARE(server.getConnections().first()->bytesAvailable(), bystanderBytes.size());
+    }
+
+    QByteArray packets;
+    const auto writePacket = [&](int number) {
+        const QByteArray packet = QByteArray::number(number).rightJustified(300, 'p');
+        server.sendTCPData(packet, TcpChunkWord::pack(1, 1, quint16(packet.size())));
+        packets += packet;
+    };
+    int written = 0;
+    for (; written < packetsBeforeClose; ++written) {
+        writePacket(written);
+        QTRY_COMPARE(closingConnection->bytesToWrite(), 0);
+    }
+    closing.reset();
+    for (int i = 0; i < packetsAfterClose; ++i, ++written) {
+        writePacket(written);
+        // Each packet handed to the system (or dropped with the socket) before the next.
+        QTRY_VERIFY(
+            std::all_of(server.getConnections().cbegin(), server.getConnections().cend(),
+                        [](const CConnectionHandler *c) { return c->bytesToWrite() == 0; }));
+        if (withBystander)
+            QTRY_COMPARE(bystanderRead.size(), packets.size());
+    }
+
+    hold.release();
+    QTRY_COMPARE_WITH_TIMEOUT(fromClosing.size(), bytes.size(), 20000);
+    QVERIFY(fromClosing == bytes);
+    QTRY_VERIFY(closingConnection.isNull());
+    QCOMPARE(server.connectionCount(), withBystander ? 1 : 0);
+    if (withBystander) {
+        QTRY_COMPARE(fromBystander.size(), bystanderBytes.size());
+        QVERIFY(fromBystander == bystanderBytes);
+        QVERIFY(bystanderRead == packets);
+    }
+    // One line for every downlink, and nothing dropped.
+    QCOMPARE(log->count(QStringLiteral("[CDeviceHandler::incomingTCPDataHandler] Recived data [")),
+             downlinks);
+    QCOMPARE(log->count(QStringLiteral("WARNING:")), 0);
+}
+
+// More closed clients with bytes left than may wait: the one past the bound is discarded and named,
+// the others reach the device.
+void tst_ClientBounds::closedClientsBeyondTheBound()
+{
+    CServerHandler *link = CServerHandler::getInstance();
+    CServerHandler::SIntervals periods;
+    periods.sendDataResponse = 5;
+    link->setIntervals(periods);
+    const quint16 port = freePort();
+    CDeviceHandler server(port, ProtocolTCP, DevEui);
+    server.appendDevice(DevEui);
+    QHash<char, int> fromClosed;
+    qsizetype fromFiller = 0;
+    QObject receiving;
+    connect(fake.get(), &NetServerCore::downlinkReceived, &receiving,
+            [&](const QString &, const QString &data) {
+                const QByteArray bytes = QByteArray::fromHex(data.mid(2).toLatin1());
+                for (char byte : bytes) {
+                    if (quint8(byte) < 128)
+                        ++fromClosed[byte];
+                    else
+                        ++fromFiller;
+                }
+            });
+
+    LinkHold hold(link, *fake);
+    QVERIFY(hold.isHeld());
+    // Fills the waiting downlinks and stays.
+    RawClient filler(port);
+    const QByteArray fillerBytes = halfPatternBytes(2400, true);
+    QVERIFY(filler.send(fillerBytes));
+    QTRY_COMPARE(link->waitingDownlinks(DevEui), CConnectionHandler::MaxWaitingDownlinks);
+
+    constexpr int Closing = CConnectionHandler::MaxLingeringConnections + 1;
+    constexpr int BytesEach = 100;
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < Closing; ++i) {
+        clients.push_back(std::make_unique<RawClient>(port));
+        QVERIFY(clients.back()->isConnected());
+        QVERIFY(clients.back()->send(QByteArray(BytesEach, char(i))));
+        // Accepted in groups, within the server's backlog.
+        if (i % 16 == 15 || i == Closing - 1)
+            QTRY_COMPARE(server.connectionCount(), 1 + i + 1);
+    }
+    clients.clear();
+    QTRY_COMPARE(server.connectionCount(), 1);
+    const QString discarded
+        = QStringLiteral("WARNING: [CDeviceHandler::disconnectedSlot] A TCP client in port %1 "
+                         "closed with %2 bytes not yet sent to the device, and too many closed "
+                         "clients wait already. Data discarded.")
+              .arg(port)
+              .arg(BytesEach);
+    QVERIFY(log->waitForLine(discarded));
+
+    hold.release();
+    QTRY_COMPARE_WITH_TIMEOUT(fromClosed.size(), Closing - 1, 20000);
+    QTRY_COMPARE(fromFiller, fillerBytes.size());
+    for (auto it = fromClosed.cbegin(); it != fromClosed.cend(); ++it)
+        QCOMPARE(it.value(), BytesEach);
+    QCOMPARE(log->count(discarded), 1);
+    QCOMPARE(log->count(QStringLiteral("WARNING:")), 1);
+}
+
+// A port move drops the clients: what Qt had read of a client's bytes still reaches the device,
+// what the system held is named as dropped.
+void tst_ClientBounds::portMoveKeepsWhatWasRead()
+{
+    CServerHandler *link = CServerHandler::getInstance();
+    CServerHandler::SIntervals periods;
+    periods.sendDataResponse = 5;
+    link->setIntervals(periods);
+    const quint16 port = freePort();
+    CDeviceHandler server(port, ProtocolTCP, DevEui);
+    server.appendDevice(DevEui);
+    QByteArray arrived;
+    QObject receiving;
+    connect(fake.get(), &NetServerCore::downlinkReceived, &receiving,
+            [&](const QString &, const QString &data) {
+                arrived += QByteArray::fromHex(data.mid(2).toLatin1());
+            });
+
+    LinkHold hold(link, *fake);
+    QVERIFY(hold.isHeld());
+    RawClient client(port);
+    QTRY_COMPARE(server.connectionCount(), 1);
+    const QPointer<CConnectionHandler> connection = server.getConnections().first();
+    const QByteArray bytes = patternBytes(6000);
+    QVERIFY(client.send(bytes));
+    const qint64 queued
+        = CConnectionHandler::MaxWaitingDownlinks * CConnectionHandler::MaxDownlinkBytes;
+    QTRY_COMPARE(link->waitingDownlinks(DevEui), CConnectionHandler::MaxWaitingDownlinks);
+    QTRY_COMPARE(connection->bytesAvailable(), queued);
+
+    server.appendDevice(freePort());
+    QCOMPARE(server.connectionCount(), 0);
+    const qint64 read = 2 * queued;
+    QVERIFY(log->waitForLine(QStringLiteral("WARNING: [CDeviceHandler::disconnectedSlot] A TCP "
+                                            "client in port %1 was closed with %2 bytes it had "
+                                            "sent not yet read. Data discarded.")
+                                 .arg(port)
+                                 .arg(bytes.size() - read)));
+    hold.release();
+    QTRY_COMPARE_WITH_TIMEOUT(arrived.size(), read, 20000);
+    QVERIFY(arrived == bytes.left(read));
+    QTRY_VERIFY(connection.isNull());
+}
+
 void tst_ClientBounds::portThatCannotBeBound_data()
 {
     QTest::addColumn<bool>("onMove");
@@ -638,12 +910,13 @@ void tst_ClientBounds::portThatCannotBeBound()
     }
     QVERIFY(!server->isListening());
 
-    const QString line = QStringLiteral("WARNING: [CDeviceHandler] Port %1 can't be listened on: "
-                                        "%2. No client can reach the devices of this port!")
+    const QString line = QStringLiteral("WARNING: [CDeviceHandler::listenOnPort] Port %1 can't be "
+                                        "listened on: %2. No client can reach the devices of this "
+                                        "port!")
                              .arg(held)
                              .arg(server->errorString());
     QVERIFY(log->waitForLine(line));
-    QCOMPARE(log->count(QStringLiteral("[CDeviceHandler]")), 1);
+    QCOMPARE(log->count(QStringLiteral("[CDeviceHandler::listenOnPort]")), 1);
     QVERIFY2(standardError.text().contains(line.toLocal8Bit()), standardError.text().constData());
 }
 
