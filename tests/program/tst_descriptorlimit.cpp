@@ -116,6 +116,8 @@ void TestDescriptorLimit::crowdOfMasters_data()
     QTest::addColumn<int>("hard");
     QTest::addColumn<int>("masters");
     QTest::addColumn<bool>("linkDrop");
+    // Beyond the bound, no more masters than the listen backlog (50) holds: the others would wait
+    // for the system's retried handshakes, a minute and more apart.
     QTest::addRow("limit 256, masters beyond the bound, link drop") << 256 << 256 << 230 << true;
     QTest::addRow("soft 1024 raised to hard 4096, 1500 masters") << 1024 << 4096 << 1500 << false;
 }
