@@ -49,7 +49,7 @@ void CDeviceHandler::setConnectionBound(int bound)
 int CDeviceHandler::resumeThreshold()
 {
     const int bound = connectionBound();
-    return bound - qMax(1, bound / 20);
+    return bound - qBound(1, bound / 20, 16);
 }
 
 CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devEui_)

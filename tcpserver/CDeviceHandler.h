@@ -51,7 +51,8 @@ public:
     // acceptance or close.
     static void setConnectionBound(int bound);
     // Accepting resumes once the open connections are down to this: a twentieth of the bound
-    // below it, so that a steady crowd of clients does not pause and resume on every close.
+    // below it (1 to 16), so that a steady crowd of clients does not pause and resume on every
+    // close.
     static int resumeThreshold();
     // At the bound no port accepts; further clients wait in the system's listen backlog.
     static bool isAcceptingPaused() { return acceptingPaused; }
