@@ -4,6 +4,7 @@
 #include "CAddNewDeviceForm.h"
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
+#include "CDescriptorLimit.h"
 #include "CEditDeviceForm.h"
 #include "CLogFile.h"
 #include "CServerHandler.h"
@@ -30,6 +31,8 @@ int main(int argc, char *argv[])
 {
     setlocale(LC_ALL, "");
     const bool offscreen = chooseOffscreenWithoutDisplay(argc, argv);
+    // Every client connection holds a descriptor; the soft limit is often far below the hard one.
+    CDescriptorLimit::raiseToHardLimit();
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(FileNames::WindowIcon));
 

@@ -1,6 +1,7 @@
 #include "CConnectionHandler.h"
 
 #include "CDataBaseHandler.h"
+#include "CDeviceHandler.h"
 #include "CLogFile.h"
 #include "CServerHandler.h"
 #include "HexText.h"
@@ -352,16 +353,24 @@ void CConnectionHandler::packetBytesWritten()
 void CConnectionHandler::holdDescriptor()
 {
 #ifdef Q_OS_UNIX
-    if (keptDescriptor < 0 && state() == ConnectedState && socketDescriptor() >= 0)
-        keptDescriptor = ::fcntl(int(socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (keptDescriptor >= 0 || state() != ConnectedState || socketDescriptor() < 0)
+        return;
+    // Counted against the connection bound, so that descriptors are never exhausted.
+    if (!CDeviceHandler::countExtraDescriptor())
+        return;
+    keptDescriptor = ::fcntl(int(socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (keptDescriptor < 0)
+        CDeviceHandler::uncountExtraDescriptor();
 #endif
 }
 
 void CConnectionHandler::releaseDescriptor()
 {
 #ifdef Q_OS_UNIX
-    if (keptDescriptor >= 0)
+    if (keptDescriptor >= 0) {
         ::close(keptDescriptor);
+        CDeviceHandler::uncountExtraDescriptor();
+    }
 #endif
     keptDescriptor = -1;
 }

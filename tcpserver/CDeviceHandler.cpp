@@ -1,6 +1,7 @@
 #include "CDeviceHandler.h"
 
 #include "CConnectionHandler.h"
+#include "CDescriptorLimit.h"
 #include "CLogFile.h"
 #include "HexText.h"
 #include "TcpChunkWord.h"
@@ -9,16 +10,52 @@
 #include <QHostAddress>
 #include <QTimer>
 
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 int CDeviceHandler::newServerTimeoutMs = CDeviceHandler::WaitingTimeoutMs;
+CDeviceHandler::SKeepAlive CDeviceHandler::keepAlive;
+QList<CDeviceHandler *> CDeviceHandler::servers;
+int CDeviceHandler::openClients = 0;
+int CDeviceHandler::boundOverride = 0;
+bool CDeviceHandler::acceptingPaused = false;
 
 void CDeviceHandler::setWaitingTimeoutForNewServers(int milliseconds)
 {
     newServerTimeoutMs = milliseconds;
 }
 
+void CDeviceHandler::setKeepAliveForNewConnections(const SKeepAlive &keepAlive_)
+{
+    keepAlive = keepAlive_;
+}
+
+int CDeviceHandler::connectionBound()
+{
+    return boundOverride > 0 ? boundOverride : CDescriptorLimit::connectionBound();
+}
+
+void CDeviceHandler::setConnectionBound(int bound)
+{
+    boundOverride = qMax(0, bound);
+}
+
+int CDeviceHandler::resumeThreshold()
+{
+    const int bound = connectionBound();
+    return bound - qBound(1, bound / 20, 16);
+}
+
 CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devEui_)
     : port(port_), devEui(std::move(devEui_)), kind(kind_)
 {
+    servers.append(this);
     listenOnPort();
     timer = new QTimer;
     timer->setInterval(newServerTimeoutMs);
@@ -28,6 +65,7 @@ CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devE
 
 CDeviceHandler::~CDeviceHandler()
 {
+    servers.removeAll(this);
     delete timer;
     dropConnections();
     close();
@@ -82,8 +120,12 @@ void CDeviceHandler::dropConnections()
 
 void CDeviceHandler::listenOnPort()
 {
-    if (listen(QHostAddress::Any, port))
+    if (listen(QHostAddress::Any, port)) {
+        // A port opened while the bound is reached waits like the others.
+        if (acceptingPaused)
+            pauseThis();
         return;
+    }
     // The server then accepts nothing; the operator must learn why no client can connect.
     addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::listenOnPort] Port %1 can't be "
                                   "listened on: %2. No client can reach the devices of this port!")
@@ -98,13 +140,106 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
     auto *connection = new CConnectionHandler(port, kind, devEui, &connections, this);
     if (!connection->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState,
                                          QIODevice::ReadWrite)) {
+#ifdef Q_OS_UNIX
+        // Not taken by the socket: it would stay open for ever.
+        ::close(int(socketDescriptor));
+#endif
         connection->deleteLater();
         return;
     }
+    // Counted until the socket closes (a transparent client that lingers afterwards with bytes
+    // for the link holds no descriptor), or until the object goes, whichever comes first.
+    ++openClients;
+    auto counted = std::make_shared<bool>(true);
+    const auto release = [counted] {
+        if (!*counted)
+            return;
+        *counted = false;
+        connectionClosed();
+    };
+    connect(connection, &QAbstractSocket::disconnected, release);
+    connect(connection, &QObject::destroyed, release);
+
     // Masters poll with small requests; answers must not wait for Nagle.
     connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connection->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption,
                                 CConnectionHandler::SocketSendBufferBytes);
+    connection->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+#ifdef Q_OS_UNIX
+    const int fd = int(socketDescriptor);
+#ifdef TCP_KEEPIDLE
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &keepAlive.idleSeconds, sizeof(int));
+#endif
+#ifdef TCP_KEEPINTVL
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &keepAlive.intervalSeconds, sizeof(int));
+#endif
+#ifdef TCP_KEEPCNT
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &keepAlive.probes, sizeof(int));
+#endif
+#endif
+
+    if (acceptingPaused || openClients < connectionBound())
+        return;
+    pauseAllServers();
+    addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::incomingConnection] %1 client "
+                                  "connections are open, the bound that the descriptor limit "
+                                  "allows: no port accepts further clients until some have "
+                                  "closed.")
+                       .arg(connectionBound()));
+}
+
+bool CDeviceHandler::countExtraDescriptor()
+{
+    if (openClients + 1 >= connectionBound())
+        return false;
+    ++openClients;
+    return true;
+}
+
+void CDeviceHandler::uncountExtraDescriptor()
+{
+    connectionClosed();
+}
+
+void CDeviceHandler::connectionClosed()
+{
+    --openClients;
+    if (!acceptingPaused || openClients > resumeThreshold())
+        return;
+    resumeAllServers();
+    addLogAndPrint(QStringLiteral("INFO: [CDeviceHandler::connectionClosed] %1 client connections "
+                                  "are open, below the bound of %2: the ports accept clients "
+                                  "again.")
+                       .arg(openClients)
+                       .arg(connectionBound()));
+}
+
+void CDeviceHandler::pauseAllServers()
+{
+    acceptingPaused = true;
+    for (CDeviceHandler *server : std::as_const(servers))
+        server->pauseThis();
+}
+
+void CDeviceHandler::resumeAllServers()
+{
+    acceptingPaused = false;
+    for (CDeviceHandler *server : std::as_const(servers))
+        server->resumeThis();
+}
+
+void CDeviceHandler::pauseThis()
+{
+    pauseAccepting();
+    // Qt's accept loop goes on within its turn until no connection is pending, unless it may
+    // hold no more pending ones.
+    setMaxPendingConnections(0);
+}
+
+void CDeviceHandler::resumeThis()
+{
+    setMaxPendingConnections(MaxPendingWhileAccepting);
+    resumeAccepting();
 }
 
 void CDeviceHandler::sendTCPData(QByteArray chunk, quint32 chunkWord)

@@ -21,11 +21,45 @@ public:
     static constexpr int WaitingTimeoutMs = 90000;
     // Largest transparent device packet sent to the clients.
     static constexpr int MaxPacketSize = 600;
+    // TCP keep-alive of every accepted client: a master gone without closing (power loss, a
+    // pulled cable, a NAT that forgot it) is dropped after idle + probes * interval, 2 minutes.
+    static constexpr int KeepAliveIdleSeconds = 60;
+    static constexpr int KeepAliveIntervalSeconds = 10;
+    static constexpr int KeepAliveProbes = 6;
+    // Connections Qt may hold pending while a server accepts (its default).
+    static constexpr int MaxPendingWhileAccepting = 30;
+
+    struct SKeepAlive
+    {
+        int idleSeconds = KeepAliveIdleSeconds;
+        int intervalSeconds = KeepAliveIntervalSeconds;
+        int probes = KeepAliveProbes;
+    };
 
     // Seam for tests: the reassembly time-out of servers made from now on (WaitingTimeoutMs
     // unless changed).
     static void setWaitingTimeoutForNewServers(int milliseconds);
     static int waitingTimeoutForNewServers() { return newServerTimeoutMs; }
+    // Seam for tests: the keep-alive of clients accepted from now on.
+    static void setKeepAliveForNewConnections(const SKeepAlive &keepAlive);
+
+    // Client connections of all ports together, each from its acceptance until its socket closes.
+    static int openConnections() { return openClients; }
+    // At most this many: CDescriptorLimit::connectionBound() unless a test set another.
+    static int connectionBound();
+    // Seam for tests: another bound; 0 goes back to the descriptor limit's. Applies from the next
+    // acceptance or close.
+    static void setConnectionBound(int bound);
+    // Accepting resumes once the open connections are down to this: a twentieth of the bound
+    // below it (1 to 16), so that a steady crowd of clients does not pause and resume on every
+    // close.
+    static int resumeThreshold();
+    // At the bound no port accepts; further clients wait in the system's listen backlog.
+    static bool isAcceptingPaused() { return acceptingPaused; }
+    // A further descriptor a connection holds for a while (a transparent client's duplicate)
+    // counts like a connection; refused when it would leave no room below the bound.
+    static bool countExtraDescriptor();
+    static void uncountExtraDescriptor();
 
     CDeviceHandler(quint16 port, ProtocolOption kind, QString devEui);
     ~CDeviceHandler() override;
@@ -56,6 +90,13 @@ private slots:
     void waitingTimeout();
 
 private:
+    // A counted connection's socket has closed; resumes accepting on every port when due.
+    static void connectionClosed();
+    // Pausing stops Qt's accept loop at once, also within the turn it is in.
+    static void pauseAllServers();
+    static void resumeAllServers();
+    void pauseThis();
+    void resumeThis();
     // Closes every client connection.
     void dropConnections();
     // Listens on `port` on every address; a failure is logged and printed with its reason.
@@ -70,4 +111,9 @@ private:
     QTimer *timer = nullptr;
 
     static int newServerTimeoutMs;
+    static SKeepAlive keepAlive;
+    static QList<CDeviceHandler *> servers;
+    static int openClients;
+    static int boundOverride;
+    static bool acceptingPaused;
 };
