@@ -9,6 +9,7 @@
 #include "FreePort.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
+#include "QuietTraces.h"
 #include "RawClient.h"
 #include "SharedConstants.h"
 #include "StderrCapture.h"
@@ -66,6 +67,7 @@ private slots:
     void portThatCannotBeBound();
 
 private:
+    std::unique_ptr<QuietTraces> quiet;
     std::unique_ptr<TempWorkDir> work;
     std::unique_ptr<LogCapture> log;
     std::unique_ptr<FakeNetworkServer> fake;
@@ -78,20 +80,6 @@ private:
 namespace {
 
 const QString DevEui = QStringLiteral("70B3D5E75E000077");
-QtMessageHandler previousHandler = nullptr;
-
-// Per-request traces would flood the test output.
-void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type == QtDebugMsg
-        && (text.startsWith(QStringLiteral("REQ: ")) || text.startsWith(QStringLiteral("send:"))
-            || text.startsWith(QStringLiteral("Destructor CConnectionHandler"))
-            || text.startsWith(QStringLiteral("[CServerHandler::newTaskSlot]"))
-            || text.startsWith(QStringLiteral("[CDeviceHandler::sendTCPData] Build data"))))
-        return;
-    if (previousHandler)
-        previousHandler(type, context, text);
-}
 
 // Function 3 for `quantity` registers at 100, with its own transaction id.
 QByteArray readRequest(quint16 transactionId, quint16 quantity)
@@ -193,7 +181,11 @@ private:
 
 void tst_ClientBounds::initTestCase()
 {
-    previousHandler = qInstallMessageHandler(messageHandler);
+    quiet = std::make_unique<QuietTraces>(
+        QStringList{QStringLiteral("REQ: "), QStringLiteral("send:"),
+                    QStringLiteral("Destructor CConnectionHandler"),
+                    QStringLiteral("[CServerHandler::newTaskSlot]"),
+                    QStringLiteral("[CDeviceHandler::sendTCPData] Build data")});
     work = std::make_unique<TempWorkDir>();
     QVERIFY(work->isValid());
     log = std::make_unique<LogCapture>();
@@ -225,7 +217,7 @@ void tst_ClientBounds::cleanupTestCase()
     storageThread->quit();
     QVERIFY(storageThread->wait());
     delete storageThread;
-    qInstallMessageHandler(previousHandler);
+    quiet.reset();
 }
 
 void tst_ClientBounds::init()

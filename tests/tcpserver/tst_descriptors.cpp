@@ -2,6 +2,7 @@
 #include "CDeviceHandler.h"
 #include "FreePort.h"
 #include "LogCapture.h"
+#include "QuietTraces.h"
 #include "TempWorkDir.h"
 
 #include <QTcpSocket>
@@ -32,6 +33,7 @@ private slots:
     void keepAliveOnAcceptedSockets();
 
 private:
+    std::unique_ptr<QuietTraces> quiet;
     std::unique_ptr<TempWorkDir> work;
     std::unique_ptr<LogCapture> log;
     std::vector<std::unique_ptr<CDeviceHandler>> servers;
@@ -44,17 +46,6 @@ const QString BoundLine = QStringLiteral("WARNING: [CDeviceHandler::incomingConn
 const QString ResumeLine = QStringLiteral("INFO: [CDeviceHandler::connectionClosed]");
 // Function 3 for one register at 100.
 const QByteArray ReadRequest = QByteArray::fromHex("000100000006010300640001");
-QtMessageHandler previousHandler = nullptr;
-
-void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type == QtDebugMsg
-        && (text.startsWith(QStringLiteral("REQ: "))
-            || text.startsWith(QStringLiteral("Destructor CConnectionHandler"))))
-        return;
-    if (previousHandler)
-        previousHandler(type, context, text);
-}
 
 // A client that asks for one register (or, on a transparent port, sends two bytes that the
 // server takes) and reports whether the gateway has served it.
@@ -82,7 +73,8 @@ void turnEventLoop()
 
 void tst_Descriptors::initTestCase()
 {
-    previousHandler = qInstallMessageHandler(messageHandler);
+    quiet = std::make_unique<QuietTraces>(
+        QStringList{QStringLiteral("REQ: "), QStringLiteral("Destructor CConnectionHandler")});
 }
 
 void tst_Descriptors::init()

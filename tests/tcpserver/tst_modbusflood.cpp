@@ -4,6 +4,7 @@
 #include "CSettings.h"
 #include "FreePort.h"
 #include "ModbusClient.h"
+#include "QuietTraces.h"
 #include "RawClient.h"
 #include "StorageThread.h"
 #include "TempWorkDir.h"
@@ -45,6 +46,7 @@ private slots:
     void otherClientIsServedDuringFlood();
 
 private:
+    std::unique_ptr<QuietTraces> quiet;
     std::unique_ptr<TempWorkDir> work;
     CDataBaseHandler *storage = nullptr;
     QThread *storageThread = nullptr;
@@ -68,19 +70,6 @@ constexpr unsigned long BusyMs = 300;
 // Resident memory the process may gain while it is flooded. Without portions the backlog of
 // posted log lines alone grew it by far more than this.
 constexpr long MaxResidentGrowthKb = 64 * 1024;
-
-QtMessageHandler previousHandler = nullptr;
-
-// Per-request traces would flood the test output.
-void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type == QtDebugMsg
-        && (text.startsWith(QStringLiteral("REQ: "))
-            || text.startsWith(QStringLiteral("Destructor CConnectionHandler"))))
-        return;
-    if (previousHandler)
-        previousHandler(type, context, text);
-}
 
 long residentKb()
 {
@@ -129,7 +118,8 @@ void floodPipelined(quint16 port, std::atomic<bool> &started)
 
 void tst_ModbusFlood::initTestCase()
 {
-    previousHandler = qInstallMessageHandler(messageHandler);
+    quiet = std::make_unique<QuietTraces>(
+        QStringList{QStringLiteral("REQ: "), QStringLiteral("Destructor CConnectionHandler")});
     work = std::make_unique<TempWorkDir>();
     QVERIFY(work->isValid());
     QVERIFY(CSettings::getInstance(QStringLiteral("settings.conf")));
@@ -156,7 +146,7 @@ void tst_ModbusFlood::cleanupTestCase()
     storageThread->quit();
     QVERIFY(storageThread->wait());
     delete storageThread;
-    qInstallMessageHandler(previousHandler);
+    quiet.reset();
 }
 
 void tst_ModbusFlood::otherClientIsServedDuringFlood_data()
