@@ -177,6 +177,28 @@ private:
     bool held = false;
 };
 
+// A transparent port of the device with downlinks 5 ms apart; the client bytes of each downlink
+// the fake server receives go to `received`.
+struct QuickPipe
+{
+    QuickPipe(NetServerCore &fake, std::function<void(const QByteArray &)> received)
+        : port(freePort()), server(port, ProtocolTCP, DevEui)
+    {
+        CServerHandler::SIntervals periods;
+        periods.sendDataResponse = 5;
+        CServerHandler::getInstance()->setIntervals(periods);
+        server.appendDevice(DevEui);
+        QObject::connect(&fake, &NetServerCore::downlinkReceived, &receiving,
+                         [received](const QString &, const QString &data) {
+                             received(QByteArray::fromHex(data.mid(2).toLatin1()));
+                         });
+    }
+
+    const quint16 port;
+    CDeviceHandler server;
+    QObject receiving;
+};
+
 } // namespace
 
 void tst_ClientBounds::initTestCase()
@@ -681,25 +703,16 @@ void tst_ClientBounds::closingTransparentClient()
     QFETCH(bool, withBystander);
 
     CServerHandler *link = CServerHandler::getInstance();
-    CServerHandler::SIntervals periods;
-    periods.sendDataResponse = 5;
-    link->setIntervals(periods);
-    const quint16 port = freePort();
-    CDeviceHandler server(port, ProtocolTCP, DevEui);
-    server.appendDevice(DevEui);
-
     QByteArray fromClosing;
     QByteArray fromBystander;
     int downlinks = 0;
-    QObject receiving;
-    connect(fake.get(), &NetServerCore::downlinkReceived, &receiving,
-            [&](const QString &, const QString &data) {
-                ++downlinks;
-                const QByteArray bytes = QByteArray::fromHex(data.mid(2).toLatin1());
-                // One downlink carries the bytes of one client.
-                (bytes.isEmpty() || quint8(bytes.at(0)) < 128 ? fromClosing : fromBystander)
-                    += bytes;
-            });
+    QuickPipe pipe(*fake, [&](const QByteArray &bytes) {
+        ++downlinks;
+        // One downlink carries the bytes of one client.
+        (bytes.isEmpty() || quint8(bytes.at(0)) < 128 ? fromClosing : fromBystander) += bytes;
+    });
+    const quint16 port = pipe.port;
+    CDeviceHandler &server = pipe.server;
 
     QTcpSocket bystander;
     QByteArray bystanderRead;
@@ -775,25 +788,18 @@ void tst_ClientBounds::closingTransparentClient()
 void tst_ClientBounds::closedClientsBeyondTheBound()
 {
     CServerHandler *link = CServerHandler::getInstance();
-    CServerHandler::SIntervals periods;
-    periods.sendDataResponse = 5;
-    link->setIntervals(periods);
-    const quint16 port = freePort();
-    CDeviceHandler server(port, ProtocolTCP, DevEui);
-    server.appendDevice(DevEui);
     QHash<char, int> fromClosed;
     qsizetype fromFiller = 0;
-    QObject receiving;
-    connect(fake.get(), &NetServerCore::downlinkReceived, &receiving,
-            [&](const QString &, const QString &data) {
-                const QByteArray bytes = QByteArray::fromHex(data.mid(2).toLatin1());
-                for (char byte : bytes) {
-                    if (quint8(byte) < 128)
-                        ++fromClosed[byte];
-                    else
-                        ++fromFiller;
-                }
-            });
+    QuickPipe pipe(*fake, [&](const QByteArray &bytes) {
+        for (char byte : bytes) {
+            if (quint8(byte) < 128)
+                ++fromClosed[byte];
+            else
+                ++fromFiller;
+        }
+    });
+    const quint16 port = pipe.port;
+    CDeviceHandler &server = pipe.server;
 
     LinkHold hold(link, *fake);
     QVERIFY(hold.isHeld());
@@ -838,18 +844,10 @@ void tst_ClientBounds::closedClientsBeyondTheBound()
 void tst_ClientBounds::portMoveKeepsWhatWasRead()
 {
     CServerHandler *link = CServerHandler::getInstance();
-    CServerHandler::SIntervals periods;
-    periods.sendDataResponse = 5;
-    link->setIntervals(periods);
-    const quint16 port = freePort();
-    CDeviceHandler server(port, ProtocolTCP, DevEui);
-    server.appendDevice(DevEui);
     QByteArray arrived;
-    QObject receiving;
-    connect(fake.get(), &NetServerCore::downlinkReceived, &receiving,
-            [&](const QString &, const QString &data) {
-                arrived += QByteArray::fromHex(data.mid(2).toLatin1());
-            });
+    QuickPipe pipe(*fake, [&](const QByteArray &bytes) { arrived += bytes; });
+    const quint16 port = pipe.port;
+    CDeviceHandler &server = pipe.server;
 
     LinkHold hold(link, *fake);
     QVERIFY(hold.isHeld());
