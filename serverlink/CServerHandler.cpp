@@ -83,6 +83,8 @@ void CServerHandler::releaseWait()
 
 void CServerHandler::connectSlot(QString _origin, QString _login, QString _password)
 {
+    // The operator ends the attempt: its close is no loss to report.
+    attemptReported = true;
     closeSocket();
     emit changeServerStatus(COMM::Disconnected);
     const QUrl newUrl(_origin);

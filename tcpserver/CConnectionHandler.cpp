@@ -249,8 +249,9 @@ void CConnectionHandler::serveWaitingClients(const QString &devEui)
     // One downlink per client in turn, so a client that keeps sending cannot hold up the others.
     while (!waiting->isEmpty() && link->waitingDownlinks(devEui) < MaxWaitingDownlinks) {
         CConnectionHandler *client = waiting->takeFirst();
-        client->sendDownlink();
-        if (client->heldBytes() > 0) {
+        // A client that gave nothing this turn leaves the turns until it has bytes again (a
+        // readyRead), so the loop always ends.
+        if (client->sendDownlink() && client->heldBytes() > 0) {
             waiting->append(client);
         } else {
             client->waitingForTurn = false;
@@ -261,16 +262,17 @@ void CConnectionHandler::serveWaitingClients(const QString &devEui)
         waitingClients.erase(waiting);
 }
 
-void CConnectionHandler::sendDownlink()
+bool CConnectionHandler::sendDownlink()
 {
     const QByteArray data = takeClientBytes(MaxDownlinkBytes);
     if (data.isEmpty())
-        return;
+        return false;
     const QByteArray hex = data.toHex();
     addLog(QStringLiteral("INFO: [CDeviceHandler::incomingTCPDataHandler] Recived data [%1] from a "
                           "TCP socket from a port %2.")
                .arg(QString::fromLatin1(hex), QString::number(port)));
     CServerHandler::getInstance()->sendData(devEui, QByteArrayLiteral("04") + hex);
+    return true;
 }
 
 void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)
@@ -293,7 +295,9 @@ void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)
 
 qint64 CConnectionHandler::heldBytes() const
 {
-    return keptBytes.size() + bytesAvailable() + systemBytes();
+    // What the system holds is read through the duplicate only once the socket is gone; before,
+    // Qt reads it itself.
+    return keptBytes.size() + bytesAvailable() + (socketGone ? systemBytes() : 0);
 }
 
 QByteArray CConnectionHandler::takeClientBytes(qint64 maxSize)

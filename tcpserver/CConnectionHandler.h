@@ -87,7 +87,8 @@ private:
     void settleReading();
     void bytesWrittenSlot();
     // Transparent port: one downlink of at most MaxDownlinkBytes of the client's bytes.
-    void sendDownlink();
+    // False when the client had no byte to send.
+    bool sendDownlink();
     // The client's bytes not yet sent to the device: those kept at the close, those Qt holds and
     // those the system holds for the duplicate descriptor.
     qint64 heldBytes() const;

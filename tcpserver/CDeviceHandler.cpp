@@ -157,8 +157,11 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
         *counted = false;
         connectionClosed();
     };
-    connect(connection, &QAbstractSocket::disconnected, release);
-    connect(connection, &QObject::destroyed, release);
+    // Not the connection nor this server as the context: the connection drops the connections
+    // it receives before it goes, and the server may go before its clients.
+    static QObject *const counting = new QObject;
+    connect(connection, &QAbstractSocket::disconnected, counting, release);
+    connect(connection, &QObject::destroyed, counting, release);
 
     // Masters poll with small requests; answers must not wait for Nagle.
     connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);

@@ -447,9 +447,9 @@ void TestServerLinkLogin::stalledAnswerIsGivenUp()
     // Pings are answered by the server's WebSocket library all along: they keep nothing alive.
     CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
     periods.answerTimeout = 400;
-    periods.reconnect = 300;
+    periods.reconnect = 2000;
     periods.keepAlivePing = 100;
-    periods.keepAliveSilence = 150;
+    periods.keepAliveSilence = 2000;
     f->makeLink(periods);
     f->fake->setProbeReply(probeReply);
     f->fake->setAuthReplyEnabled(authReply);
@@ -458,7 +458,7 @@ void TestServerLinkLogin::stalledAnswerIsGivenUp()
 
     const QString expected = QStringLiteral("WARNING: [CServerHandler::answerTimeoutSlot] %1 "
                                             "from the server [%2] within 400 ms: connection given "
-                                            "up. Next attempt in 300 ms.")
+                                            "up. Next attempt in 2000 ms.")
                                  .arg(line, f->fake->url());
     QVERIFY(log->waitForLine(expected));
     QTRY_COMPARE(f->seenStatuses(), stalled);
@@ -487,6 +487,10 @@ void TestServerLinkLogin::linkStateLines_data()
     const QString failed = QStringLiteral("Connection to the server [%1] failed: ");
     QTest::addRow("accepted login")
         << QStringLiteral("accepted")
+        << QStringLiteral("INFO: [CServerHandler::handleLoginAnswer] Logged in to the server "
+                          "[%1] as [op]");
+    QTest::addRow("the operator connects again while logged in")
+        << QStringLiteral("reconnected")
         << QStringLiteral("INFO: [CServerHandler::handleLoginAnswer] Logged in to the server "
                           "[%1] as [op]");
     QTest::addRow("refused login")
@@ -537,6 +541,12 @@ void TestServerLinkLogin::linkStateLines()
                                                             : QStringLiteral("WARNING: [")),
              qPrintable(first.join('\n')));
 
+    if (event == QLatin1String("reconnected")) {
+        // The operator's own close is no loss: the new login is the only line that follows.
+        f->link->connectSlot(url, QStringLiteral("op"), QStringLiteral("secret"));
+        QTRY_COMPARE(log->count(expected), 2);
+        QCOMPARE(log->lines().filter(QStringLiteral("[CServerHandler::")).size(), 2);
+    }
     // The period goes on where it runs: a server that stays down costs one line an attempt.
     if (dropped || event == QLatin1String("no server") || event == QLatin1String("403")) {
         QTRY_VERIFY(f->seenStatuses().count(5) >= 5);

@@ -61,6 +61,7 @@ private slots:
     void clientBytesToDownlinks();
     void closingTransparentClient_data();
     void closingTransparentClient();
+    void streamingClientWithUnsentPackets();
     void closedClientsBeyondTheBound();
     void portMoveKeepsWhatWasRead();
     void portThatCannotBeBound_data();
@@ -781,6 +782,40 @@ void tst_ClientBounds::closingTransparentClient()
     QCOMPARE(log->count(QStringLiteral("[CDeviceHandler::incomingTCPDataHandler] Recived data [")),
              downlinks);
     QCOMPARE(log->count(QStringLiteral("WARNING:")), 0);
+}
+
+// A client that does not read its packets while it keeps sending small pieces: what the system
+// holds for it is Qt's to read while the socket is open, so the turns of the device go on serving
+// it (they once went round for ever without reading) and every byte arrives in order.
+void tst_ClientBounds::streamingClientWithUnsentPackets()
+{
+    QByteArray arrived;
+    QuickPipe pipe(*fake, [&](const QByteArray &bytes) { arrived += bytes; });
+    RawClient client(pipe.port, 8192);
+    QVERIFY(client.isConnected());
+    QTRY_COMPARE(pipe.server.connectionCount(), 1);
+    CConnectionHandler *connection = pipe.server.getConnections().first();
+    // Packets wait unsent for it all along.
+    for (int i = 0; connection->bytesToWrite() < 50000 && i < 1500; ++i) {
+        pipe.server.sendTCPData(QByteArray::number(i).rightJustified(600, 'p'),
+                                TcpChunkWord::pack(1, 1, 600));
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    }
+    QVERIFY(connection->bytesToWrite() > 0);
+
+    constexpr int Pieces = 15000;
+    const QByteArray bytes = halfPatternBytes(10 * Pieces, false);
+    std::thread sender([&] {
+        for (int k = 0; k < Pieces; ++k) {
+            client.send(bytes.mid(k * 10, 10));
+            QThread::usleep(60);
+        }
+    });
+    const bool complete = QTest::qWaitFor([&] { return arrived.size() >= bytes.size(); }, 30000);
+    sender.join();
+    QVERIFY2(complete, qPrintable(QString::number(arrived.size())));
+    QVERIFY(arrived == bytes);
+    QVERIFY(connection->bytesToWrite() > 0);
 }
 
 // More closed clients with bytes left than may wait: the one past the bound is discarded and named,
