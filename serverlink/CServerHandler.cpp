@@ -6,7 +6,7 @@
 
 #include <QDebug>
 #include <QJsonObject>
-#include <QTcpSocket>
+#include <QAbstractSocket>
 #include <QTimer>
 #include <QUrl>
 

@@ -159,8 +159,8 @@ private:
     bool connectedOnce = false;
     // The probe was answered, but without "err_string".
     bool unusableProbeReply = false;
-    // Frames and pongs received; the count at the last ping and at the ping whose silence window
-    // runs. Nothing heard since that ping when the window ends: the connection is lost.
+    // Arrivals of bytes, frames and pongs; the count at the last ping and at the ping whose
+    // silence window runs. Nothing heard since that ping when the window ends: the connection is lost.
     quint32 heardCount = 0;
     quint32 heardAtPing = 0;
     quint32 heardAtWindow = 0;
