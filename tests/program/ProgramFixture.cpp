@@ -30,6 +30,20 @@ QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort)
     return QString();
 }
 
+QJsonObject uplink(const QString &devEui, const QString &data, int rssi)
+{
+    return {{QStringLiteral("type"), QStringLiteral("UNCONF_UP")},
+            {QStringLiteral("devEui"), devEui},
+            {QStringLiteral("port"), 2},
+            {QStringLiteral("data"), data},
+            {QStringLiteral("ack"), false},
+            {QStringLiteral("freq"), 868100000},
+            {QStringLiteral("dr"), 5},
+            {QStringLiteral("rssi"), rssi},
+            {QStringLiteral("snr"), 7.5},
+            {QStringLiteral("gatewayId"), QStringLiteral("0016c001ff10a235+1")}};
+}
+
 QProcessEnvironment cleanEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

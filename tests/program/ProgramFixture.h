@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QString>
 
@@ -21,6 +22,9 @@ constexpr int ModbusStartAddr = 100;
 // Fills dir with "deviceFolder" (the example templates) and a "server.db" holding the two
 // devices on the given ports. Returns an empty text on success, else what went wrong.
 QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort);
+
+// An uplink of the device as the network server sends it.
+QJsonObject uplink(const QString &devEui, const QString &data, int rssi);
 
 // The test's environment without the locale variables (they decide the translation).
 QProcessEnvironment cleanEnvironment();

@@ -38,20 +38,6 @@ const QString BoundLine = QStringLiteral("WARNING: [CDeviceHandler::incomingConn
                                          "connections are open");
 const QString ResumeLine = QStringLiteral("INFO: [CDeviceHandler::connectionClosed]");
 
-QJsonObject climateUplink()
-{
-    return {{QStringLiteral("type"), QStringLiteral("UNCONF_UP")},
-            {QStringLiteral("devEui"), ModbusDevEui},
-            {QStringLiteral("port"), 2},
-            {QStringLiteral("data"), ClimatePacket},
-            {QStringLiteral("ack"), false},
-            {QStringLiteral("freq"), 868100000},
-            {QStringLiteral("dr"), 5},
-            {QStringLiteral("rssi"), -80},
-            {QStringLiteral("snr"), 7.5},
-            {QStringLiteral("gatewayId"), QStringLiteral("0016c001ff10a235+1")}};
-}
-
 // All log files of the run, joined.
 QString allLogs(const QString &dir)
 {
@@ -215,7 +201,7 @@ void TestDescriptorLimit::crowdOfMasters()
         // While masters wait: an uplink is stored and read back by a master that is in, and the
         // log rotates on.
         const int files = logFiles(dir.path());
-        QCOMPARE(fake.pushUplink(climateUplink()), 1);
+        QCOMPARE(fake.pushUplink(uplink(ModbusDevEui, ClimatePacket, -80)), 1);
         std::vector<Master *> in;
         for (Master &master : crowd)
             if (master.counted)
@@ -254,7 +240,7 @@ void TestDescriptorLimit::crowdOfMasters()
             QTRY_VERIFY2_WITH_TIMEOUT(fake.loggedInCount() == 1,
                                       qPrintable(outputOf(gateway).right(4000)), 90000);
             QCOMPARE(gateway.state(), QProcess::Running);
-            QCOMPARE(fake.pushUplink(climateUplink()), 1);
+            QCOMPARE(fake.pushUplink(uplink(ModbusDevEui, ClimatePacket, -80)), 1);
         }
         qInfo("limit %d/%d at the bound of %d with %d masters waiting: %.2f s of CPU in %.1f s, "
               "%d descriptors open (%d at start)",

@@ -28,20 +28,6 @@ constexpr int ClimateFirstRegister = ModbusStartAddr + 10;
 const QByteArray TcpPacket = QByteArrayLiteral("Hello");
 const QString TcpChunk = QStringLiteral("03000005050001") + QString::fromLatin1(TcpPacket.toHex());
 
-QJsonObject uplink(const QString &devEui, const QString &data, int rssi)
-{
-    return {{QStringLiteral("type"), QStringLiteral("UNCONF_UP")},
-            {QStringLiteral("devEui"), devEui},
-            {QStringLiteral("port"), 2},
-            {QStringLiteral("data"), data},
-            {QStringLiteral("ack"), false},
-            {QStringLiteral("freq"), 868100000},
-            {QStringLiteral("dr"), 5},
-            {QStringLiteral("rssi"), rssi},
-            {QStringLiteral("snr"), 7.5},
-            {QStringLiteral("gatewayId"), QStringLiteral("0016c001ff10a235+1")}};
-}
-
 QJsonObject serverDevice(const QString &devEui, const QString &name, const QString &appEui)
 {
     return {{QStringLiteral("devEui"), devEui},
