@@ -291,6 +291,10 @@ void CConnectionHandler::sendTCPDataToSocket(QByteArray packet)
                .arg(QString::fromUtf8(packet), QString::number(port)));
     holdDescriptor();
     write(packet);
+    // Only while Qt holds packet bytes unsent (an empty packet leaves nothing, and no
+    // bytesWritten follows).
+    if (bytesToWrite() == 0)
+        releaseDescriptor();
 }
 
 qint64 CConnectionHandler::heldBytes() const

@@ -44,10 +44,11 @@ long long CDescriptorLimit::softLimit()
 #endif
 }
 
-int CDescriptorLimit::connectionBound()
+int CDescriptorLimit::connectionBound(int listeningPorts)
 {
     const long long soft = softLimit();
     if (soft <= 0)
         return UnlimitedBound;
-    return int(std::clamp<long long>(soft - ReservedDescriptors, 1, UnlimitedBound));
+    return int(std::clamp<long long>(soft - ReservedDescriptors - qMax(0, listeningPorts), 1,
+                                     UnlimitedBound));
 }

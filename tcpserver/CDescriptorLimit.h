@@ -18,7 +18,7 @@ public:
     static bool raiseToHardLimit();
     // The soft limit now; 0 when the platform has none.
     static long long softLimit();
-    // Client connections of all ports together that the soft limit allows beside the reserve, at
-    // least 1.
-    static int connectionBound();
+    // Client connections of all ports together that the soft limit allows beside the reserve and
+    // the listening socket of every port, at least 1.
+    static int connectionBound(int listeningPorts = 0);
 };

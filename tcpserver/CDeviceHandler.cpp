@@ -10,11 +10,14 @@
 #include <QHostAddress>
 #include <QTimer>
 
+#include <algorithm>
+#include <cerrno>
 #include <memory>
 
 #ifdef Q_OS_UNIX
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -25,6 +28,7 @@ QList<CDeviceHandler *> CDeviceHandler::servers;
 int CDeviceHandler::openClients = 0;
 int CDeviceHandler::boundOverride = 0;
 bool CDeviceHandler::acceptingPaused = false;
+bool CDeviceHandler::descriptorsExhausted = false;
 
 void CDeviceHandler::setWaitingTimeoutForNewServers(int milliseconds)
 {
@@ -38,7 +42,13 @@ void CDeviceHandler::setKeepAliveForNewConnections(const SKeepAlive &keepAlive_)
 
 int CDeviceHandler::connectionBound()
 {
-    return boundOverride > 0 ? boundOverride : CDescriptorLimit::connectionBound();
+    return boundOverride > 0 ? boundOverride : CDescriptorLimit::connectionBound(listeningPorts());
+}
+
+int CDeviceHandler::listeningPorts()
+{
+    return int(std::count_if(servers.cbegin(), servers.cend(),
+                             [](const CDeviceHandler *server) { return server->isListening(); }));
 }
 
 void CDeviceHandler::setConnectionBound(int bound)
@@ -56,6 +66,7 @@ CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devE
     : port(port_), devEui(std::move(devEui_)), kind(kind_)
 {
     servers.append(this);
+    connect(this, &QTcpServer::acceptError, this, &CDeviceHandler::acceptErrorSlot);
     listenOnPort();
     timer = new QTimer;
     timer->setInterval(newServerTimeoutMs);
@@ -69,6 +80,8 @@ CDeviceHandler::~CDeviceHandler()
     delete timer;
     dropConnections();
     close();
+    // One listening port less leaves room for a client more.
+    updateAccepting("~CDeviceHandler");
 }
 
 void CDeviceHandler::appendDevice(QString _devEui)
@@ -101,6 +114,7 @@ void CDeviceHandler::appendDevice(quint16 newPort)
     dropConnections();
     close();
     listenOnPort();
+    updateAccepting("appendDevice");
 }
 
 void CDeviceHandler::dropConnections()
@@ -121,9 +135,11 @@ void CDeviceHandler::dropConnections()
 void CDeviceHandler::listenOnPort()
 {
     if (listen(QHostAddress::Any, port)) {
-        // A port opened while the bound is reached waits like the others.
+        // A port opened while the bound is reached waits like the others; its descriptor makes
+        // the bound one less.
         if (acceptingPaused)
             pauseThis();
+        updateAccepting("listenOnPort");
         return;
     }
     // The server then accepts nothing; the operator must learn why no client can connect.
@@ -137,6 +153,13 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
 {
     if (socketDescriptor <= 0)
         return;
+    if (descriptorsExhausted) {
+        descriptorsExhausted = false;
+        addLogAndPrint(QStringLiteral("INFO: [CDeviceHandler::incomingConnection] A client was "
+                                      "accepted on port %1: descriptors are free again, the ports "
+                                      "accept clients again.")
+                           .arg(port));
+    }
     auto *connection = new CConnectionHandler(port, kind, devEui, &connections, this);
     if (!connection->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState,
                                          QIODevice::ReadWrite)) {
@@ -179,16 +202,95 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
 #ifdef TCP_KEEPCNT
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &keepAlive.probes, sizeof(int));
 #endif
+#ifdef TCP_USER_TIMEOUT
+    // Keep-alive probes only an idle connection: a client gone while answers wait unacknowledged
+    // would otherwise be held until the system gives up retransmitting, a quarter of an hour.
+    const unsigned int userTimeout = unsigned(keepAlive.userTimeoutMs());
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof(userTimeout));
+#endif
 #endif
 
-    if (acceptingPaused || openClients < connectionBound())
+    updateAccepting("incomingConnection");
+}
+
+void CDeviceHandler::updateAccepting(const char *method)
+{
+    if (!acceptingPaused && openClients >= connectionBound()) {
+        pauseAllServers();
+        addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::%1] %2 client connections are "
+                                      "open, the bound that the descriptor limit allows: no port "
+                                      "accepts further clients until some have closed.")
+                           .arg(QLatin1String(method))
+                           .arg(openClients));
+    } else if (acceptingPaused && openClients <= resumeThreshold()) {
+        resumeAllServers();
+        addLogAndPrint(QStringLiteral("INFO: [CDeviceHandler::%1] %2 client connections are open, "
+                                      "below the bound of %3: the ports accept clients again.")
+                           .arg(QLatin1String(method))
+                           .arg(openClients)
+                           .arg(connectionBound()));
+    }
+}
+
+void CDeviceHandler::acceptErrorSlot(QAbstractSocket::SocketError)
+{
+    // Qt has paused this server, and nothing else would resume it. Qt also reports the error of an
+    // earlier failed accept again when the queue has merely run empty: only a client still
+    // waiting shows that the accept failed.
+    // The reason is that of the accept, which Qt's own reporting has not touched since.
+    const QString reason = qt_error_string(errno);
+    if (!clientWaiting()) {
+        resumeThis();
         return;
-    pauseAllServers();
-    addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::incomingConnection] %1 client "
-                                  "connections are open, the bound that the descriptor limit "
-                                  "allows: no port accepts further clients until some have "
-                                  "closed.")
-                       .arg(connectionBound()));
+    }
+    acceptFailed = true;
+    if (!descriptorsExhausted) {
+        descriptorsExhausted = true;
+        addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::acceptErrorSlot] Port %1 can't "
+                                      "accept a client: %2. %3 client connections are open: no "
+                                      "port accepts further clients until descriptors are free "
+                                      "again.")
+                           .arg(port)
+                           .arg(reason)
+                           .arg(openClients));
+    }
+    // Every port would meet the same lack: all wait, and no accept is retried on every turn.
+    for (CDeviceHandler *server : std::as_const(servers))
+        server->pauseThis();
+    acceptRetryTimer()->start();
+}
+
+bool CDeviceHandler::clientWaiting() const
+{
+#ifdef Q_OS_UNIX
+    pollfd listening{int(socketDescriptor()), POLLIN, 0};
+    return ::poll(&listening, 1, 0) > 0 && (listening.revents & POLLIN);
+#else
+    return true;
+#endif
+}
+
+QTimer *CDeviceHandler::acceptRetryTimer()
+{
+    static QTimer *const retry = [] {
+        auto *timer = new QTimer;
+        timer->setSingleShot(true);
+        timer->setInterval(AcceptRetryMs);
+        QObject::connect(timer, &QTimer::timeout, &CDeviceHandler::retryAccepting);
+        return timer;
+    }();
+    return retry;
+}
+
+void CDeviceHandler::retryAccepting()
+{
+    // At the bound every port stays paused; resuming there takes the stalled ones along.
+    if (acceptingPaused)
+        return;
+    for (CDeviceHandler *server : std::as_const(servers)) {
+        if (descriptorsExhausted || server->acceptFailed)
+            server->resumeThis();
+    }
 }
 
 bool CDeviceHandler::countExtraDescriptor()
@@ -207,14 +309,10 @@ void CDeviceHandler::uncountExtraDescriptor()
 void CDeviceHandler::connectionClosed()
 {
     --openClients;
-    if (!acceptingPaused || openClients > resumeThreshold())
-        return;
-    resumeAllServers();
-    addLogAndPrint(QStringLiteral("INFO: [CDeviceHandler::connectionClosed] %1 client connections "
-                                  "are open, below the bound of %2: the ports accept clients "
-                                  "again.")
-                       .arg(openClients)
-                       .arg(connectionBound()));
+    updateAccepting("connectionClosed");
+    // A freed descriptor may be what a failed accept lacked.
+    if (descriptorsExhausted)
+        retryAccepting();
 }
 
 void CDeviceHandler::pauseAllServers()
@@ -241,6 +339,7 @@ void CDeviceHandler::pauseThis()
 
 void CDeviceHandler::resumeThis()
 {
+    acceptFailed = false;
     setMaxPendingConnections(MaxPendingWhileAccepting);
     resumeAccepting();
 }

@@ -28,12 +28,18 @@ public:
     static constexpr int KeepAliveProbes = 6;
     // Connections Qt may hold pending while a server accepts (its default).
     static constexpr int MaxPendingWhileAccepting = 30;
+    // After an accept failed (no descriptor or memory left, or a client gone before it was
+    // taken), the ports try again this often, and at every close of a connection.
+    static constexpr int AcceptRetryMs = 1000;
 
     struct SKeepAlive
     {
         int idleSeconds = KeepAliveIdleSeconds;
         int intervalSeconds = KeepAliveIntervalSeconds;
         int probes = KeepAliveProbes;
+        // TCP_USER_TIMEOUT: sent bytes unacknowledged (or a receive window kept closed) for as
+        // long as keep-alive takes drop the client too; keep-alive sends no probe meanwhile.
+        int userTimeoutMs() const { return (idleSeconds + intervalSeconds * probes) * 1000; }
     };
 
     // Seam for tests: the reassembly time-out of servers made from now on (WaitingTimeoutMs
@@ -45,8 +51,11 @@ public:
 
     // Client connections of all ports together, each from its acceptance until its socket closes.
     static int openConnections() { return openClients; }
-    // At most this many: CDescriptorLimit::connectionBound() unless a test set another.
+    // At most this many: CDescriptorLimit::connectionBound() less the listening ports, unless a
+    // test set another.
     static int connectionBound();
+    // Servers listening now: each holds a descriptor.
+    static int listeningPorts();
     // Seam for tests: another bound; 0 goes back to the descriptor limit's. Applies from the next
     // acceptance or close.
     static void setConnectionBound(int bound);
@@ -56,6 +65,9 @@ public:
     static int resumeThreshold();
     // At the bound no port accepts; further clients wait in the system's listen backlog.
     static bool isAcceptingPaused() { return acceptingPaused; }
+    // An accept failed for lack of descriptors or memory, and none has succeeded since: the ports
+    // wait and try again every AcceptRetryMs.
+    static bool isAcceptingStalled() { return descriptorsExhausted; }
     // A further descriptor a connection holds for a while (a transparent client's duplicate)
     // counts like a connection; refused when it would leave no room below the bound.
     static bool countExtraDescriptor();
@@ -88,10 +100,20 @@ protected:
 
 private slots:
     void waitingTimeout();
+    // Qt pauses a server whose accept failed; it is resumed by the retry.
+    void acceptErrorSlot(QAbstractSocket::SocketError error);
 
 private:
     // A counted connection's socket has closed; resumes accepting on every port when due.
     static void connectionClosed();
+    // Pauses every port at the bound or resumes them below it; `method` names the caller in the
+    // log line. Called whenever the open connections or the listening ports change.
+    static void updateAccepting(const char *method);
+    // Resumes the ports that a failed accept paused, unless the bound holds them.
+    static void retryAccepting();
+    static QTimer *acceptRetryTimer();
+    // A client waits in this server's listen backlog.
+    bool clientWaiting() const;
     // Pausing stops Qt's accept loop at once, also within the turn it is in.
     static void pauseAllServers();
     static void resumeAllServers();
@@ -109,6 +131,8 @@ private:
     ProtocolOption kind = ProtocolModbus;
     QByteArray buffer;
     QTimer *timer = nullptr;
+    // Qt paused this server after a failed accept.
+    bool acceptFailed = false;
 
     static int newServerTimeoutMs;
     static SKeepAlive keepAlive;
@@ -116,4 +140,5 @@ private:
     static int openClients;
     static int boundOverride;
     static bool acceptingPaused;
+    static bool descriptorsExhausted;
 };

@@ -1,4 +1,5 @@
 #include "CConnectionHandler.h"
+#include "CDescriptorLimit.h"
 #include "CDeviceHandler.h"
 #include "FreePort.h"
 #include "LogCapture.h"
@@ -11,7 +12,10 @@
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
@@ -31,6 +35,9 @@ private slots:
     void boundOverAllPorts();
     void keepAliveOnAcceptedSockets_data();
     void keepAliveOnAcceptedSockets();
+    void listeningPortsNarrowTheBound();
+    void descriptorsUsedUp_data();
+    void descriptorsUsedUp();
 
 private:
     std::unique_ptr<QuietTraces> quiet;
@@ -255,11 +262,147 @@ void tst_Descriptors::keepAliveOnAcceptedSockets()
     QCOMPARE(option(IPPROTO_TCP, TCP_KEEPIDLE), expected.idleSeconds);
     QCOMPARE(option(IPPROTO_TCP, TCP_KEEPINTVL), expected.intervalSeconds);
     QCOMPARE(option(IPPROTO_TCP, TCP_KEEPCNT), expected.probes);
+    // Unacknowledged answers are given up on as soon as an idle link would be.
+    QCOMPARE(option(IPPROTO_TCP, TCP_USER_TIMEOUT),
+             (expected.idleSeconds + expected.intervalSeconds * expected.probes) * 1000);
     if (!shortened) {
         QCOMPARE(expected.idleSeconds, 60);
         QCOMPARE(expected.intervalSeconds, 10);
         QCOMPARE(expected.probes, 6);
+        QCOMPARE(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 120000);
+    } else {
+        QCOMPARE(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 5000);
     }
+}
+
+void tst_Descriptors::listeningPortsNarrowTheBound()
+{
+    // Each listening port holds a descriptor the clients cannot have.
+    const int none = CDeviceHandler::connectionBound();
+    for (int i = 1; i <= 3; ++i) {
+        const quint16 port = freePort();
+        QVERIFY(port);
+        servers.push_back(std::make_unique<CDeviceHandler>(port, ProtocolModbus, DevEui));
+        QVERIFY(servers.back()->isListening());
+        QCOMPARE(CDeviceHandler::listeningPorts(), i);
+        if (CDescriptorLimit::softLimit() > 0)
+            QCOMPARE(CDeviceHandler::connectionBound(), none - i);
+    }
+    servers.pop_back();
+    QCOMPARE(CDeviceHandler::listeningPorts(), 2);
+    if (CDescriptorLimit::softLimit() > 0) {
+        QCOMPARE(CDeviceHandler::connectionBound(), none - 2);
+        QCOMPARE(CDescriptorLimit::connectionBound(2),
+                 int(CDescriptorLimit::softLimit()) - CDescriptorLimit::ReservedDescriptors - 2);
+    }
+}
+
+void tst_Descriptors::descriptorsUsedUp_data()
+{
+    QTest::addColumn<QList<int>>("kinds");
+    QTest::addRow("one port") << QList<int>{ProtocolModbus};
+    QTest::addRow("three ports, one transparent")
+        << QList<int>{ProtocolModbus, ProtocolTCP, ProtocolModbus};
+}
+
+// Descriptors run out beyond what the bound foresaw (here the test process takes them): the
+// ports pause without spinning and all serve again once descriptors are free.
+void tst_Descriptors::descriptorsUsedUp()
+{
+    QFETCH(QList<int>, kinds);
+    // The bound is not what stops them here.
+    CDeviceHandler::setConnectionBound(1000);
+
+    QList<quint16> ports;
+    for (int kind : std::as_const(kinds)) {
+        const quint16 port = freePort();
+        QVERIFY(port);
+        servers.push_back(std::make_unique<CDeviceHandler>(port, ProtocolOption(kind), DevEui));
+        QVERIFY(servers.back()->isListening());
+        ports.append(port);
+    }
+    // Two clients a port, connected in the system before the servers' turn.
+    std::vector<Client> all(2 * ports.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i].kind = ProtocolOption(kinds.at(int(i) % kinds.size()));
+        all[i].socket->connectToHost(QHostAddress::LocalHost, ports.at(int(i) % ports.size()));
+        QVERIFY(all[i].socket->waitForConnected(5000));
+        all[i].socket->write(all[i].kind == ProtocolModbus ? ReadRequest
+                                                            : QByteArray::fromHex("0102"));
+        QVERIFY(all[i].socket->flush());
+    }
+
+    // Every descriptor left is taken, under a soft limit just above those open now.
+    rlimit saved{};
+    QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
+    const rlim_t open = rlim_t(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size());
+    rlimit lowered = saved;
+    lowered.rlim_cur = open + 8;
+    QVERIFY(setrlimit(RLIMIT_NOFILE, &lowered) == 0);
+    std::vector<int> taken;
+    for (int fd; (fd = ::fcntl(0, F_DUPFD_CLOEXEC, 0)) >= 0;)
+        taken.push_back(fd);
+    QVERIFY(!taken.empty());
+    const auto freeAll = [&] {
+        for (int fd : taken)
+            ::close(fd);
+        taken.clear();
+        setrlimit(RLIMIT_NOFILE, &saved);
+    };
+
+    const auto cpuSeconds = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+               + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // Two retry periods pass; the accept fails each time, logged once.
+    {
+        QEventLoop wait;
+        QTimer::singleShot(2 * CDeviceHandler::AcceptRetryMs + 500, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    const double cpu = cpuSeconds() - cpuBefore;
+    const bool stalled = CDeviceHandler::isAcceptingStalled();
+    const int accepted = CDeviceHandler::openConnections();
+    freeAll();
+    QVERIFY(stalled);
+    QCOMPARE(accepted, 0);
+    QCOMPARE(log->count(QStringLiteral("WARNING: [CDeviceHandler::acceptErrorSlot]")), 1);
+    QVERIFY(log->contains(QStringLiteral("can't accept a client: Too many open files. 0 client "
+                                         "connections are open: no port accepts further clients "
+                                         "until descriptors are free again.")));
+    qInfo("%.3f s of CPU in %.1f s while no descriptor was left", cpu, elapsed.elapsed() / 1000.0);
+    // A spinning accept would take the whole time.
+    QVERIFY2(cpu < 0.5 * elapsed.elapsed() / 1000.0, qPrintable(QString::number(cpu)));
+
+    // Every port serves again within a retry period.
+    QTRY_COMPARE(CDeviceHandler::openConnections(), int(all.size()));
+    for (Client &client : all)
+        if (client.kind == ProtocolModbus)
+            QTRY_VERIFY(client.answered());
+    QVERIFY(!CDeviceHandler::isAcceptingStalled());
+    QCOMPARE(log->count(QStringLiteral("descriptors are free again, the ports accept clients "
+                                       "again.")),
+             1);
+    // Qt reports the old error again whenever a port's queue runs empty: the ports go on
+    // accepting all the same.
+    std::vector<Client> later(ports.size());
+    for (int i = 0; i < ports.size(); ++i) {
+        later[i].kind = ProtocolOption(kinds.at(i));
+        later[i].socket->connectToHost(QHostAddress::LocalHost, ports.at(i));
+        QVERIFY(later[i].socket->waitForConnected(5000));
+        if (later[i].kind == ProtocolModbus)
+            later[i].socket->write(ReadRequest);
+    }
+    QTRY_COMPARE(CDeviceHandler::openConnections(), int(all.size() + later.size()));
+    for (Client &client : later)
+        if (client.kind == ProtocolModbus)
+            QTRY_VERIFY(client.answered());
+    QCOMPARE(log->count(QStringLiteral("WARNING: [CDeviceHandler::acceptErrorSlot]")), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Descriptors)

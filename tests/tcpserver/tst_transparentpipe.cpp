@@ -7,6 +7,7 @@
 #include "TcpChunkWord.h"
 #include "TempWorkDir.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTcpSocket>
@@ -30,6 +31,8 @@ private slots:
     void reassembly();
     void noClientDropsSilently();
     void endlessPacketStaysBounded();
+    void duplicateOnlyWhileUnsent_data();
+    void duplicateOnlyWhileUnsent();
     void waitingTimeout();
     void clientBytesBecomeDownlink();
     void portMoveDropsClients();
@@ -226,6 +229,39 @@ void tst_TransparentPipe::noClientDropsSilently()
 
     QVERIFY(clientsReceived("def"));
     QCOMPARE(log->count(QStringLiteral("[CDeviceHandler::")), 1);
+}
+
+void tst_TransparentPipe::duplicateOnlyWhileUnsent_data()
+{
+    QTest::addColumn<Chunks>("chunks");
+    QTest::addColumn<QByteArray>("delivered");
+    QTest::addRow("empty packet") << Chunks{chunk("", 1, 1, 0)} << QByteArray();
+    QTest::addRow("packet, then an empty one")
+        << Chunks{chunk("ab", 1, 1, 2), chunk("", 1, 1, 0)} << QByteArray("ab");
+    QTest::addRow("empty packet, then one") << Chunks{chunk("", 1, 1, 0), chunk("cd", 1, 1, 2)}
+                                            << QByteArray("cd");
+}
+
+void tst_TransparentPipe::duplicateOnlyWhileUnsent()
+{
+    QFETCH(Chunks, chunks);
+    QFETCH(QByteArray, delivered);
+
+    const auto openDescriptors = [] {
+        return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size();
+    };
+    QVERIFY(startServer(2));
+    const qsizetype before = openDescriptors();
+    const int counted = CDeviceHandler::openConnections();
+    for (const SChunkIn &in : chunks)
+        server->sendTCPData(in.data, in.word);
+    // The specified line stands for every packet, empty or not.
+    QCOMPARE(log->count(SocketLine), 2 * int(chunks.size()));
+    QVERIFY(clientsReceived(delivered));
+    // Once Qt has written everything, no client holds a second descriptor.
+    QTRY_COMPARE(CDeviceHandler::openConnections(), counted);
+    QTRY_COMPARE(openDescriptors(), before);
+    QCOMPARE(server->connectionCount(), 2);
 }
 
 void tst_TransparentPipe::endlessPacketStaysBounded()
