@@ -6,7 +6,8 @@
 
 namespace ProgramFixture {
 
-QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort)
+QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort,
+                       const QList<quint16> &extraModbusPorts)
 {
     const QDir examples(QStringLiteral(EXAMPLE_DEVICE_FOLDER));
     const QStringList templates = examples.entryList({QStringLiteral("*.json")}, QDir::Files);
@@ -22,8 +23,14 @@ QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort)
     QProcess seed;
     seed.setWorkingDirectory(dir);
     seed.setProcessEnvironment(cleanEnvironment());
-    seed.start(QStringLiteral(SEED_DATABASE_HELPER),
-               {QString::number(modbusPort), QString::number(tcpPort)});
+    QStringList args{QString::number(modbusPort), QString::number(tcpPort)};
+    if (!extraModbusPorts.isEmpty()) {
+        QStringList ports;
+        for (quint16 port : extraModbusPorts)
+            ports.append(QString::number(port));
+        args.append(ports.join(QLatin1Char(',')));
+    }
+    seed.start(QStringLiteral(SEED_DATABASE_HELPER), args);
     if (!seed.waitForFinished(60000) || seed.exitStatus() != QProcess::NormalExit
         || seed.exitCode() != 0)
         return QStringLiteral("the seed helper failed: %1").arg(outputOf(seed));

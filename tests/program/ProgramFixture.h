@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QList>
 #include <QProcessEnvironment>
 #include <QString>
 
@@ -19,9 +20,17 @@ inline const QString TcpName = QStringLiteral("Serial bridge");
 inline const QString SerialAppEui = QStringLiteral("AB12CD34EF560100");
 constexpr int ModbusStartAddr = 100;
 
+// The DevEUI of the further climate device number `index` (from 0).
+inline QString extraModbusDevEui(int index)
+{
+    return QStringLiteral("70B3D5E75E01%1").arg(index, 4, 16, QLatin1Char('0')).toUpper();
+}
+
 // Fills dir with "deviceFolder" (the example templates) and a "server.db" holding the two
-// devices on the given ports. Returns an empty text on success, else what went wrong.
-QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort);
+// devices on the given ports, and a further climate device on each of `extraModbusPorts`.
+// Returns an empty text on success, else what went wrong.
+QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort,
+                       const QList<quint16> &extraModbusPorts = {});
 
 // An uplink of the device as the network server sends it.
 QJsonObject uplink(const QString &devEui, const QString &data, int rssi);

@@ -1,6 +1,6 @@
 // Stores the whole-program test's devices in "server.db" of the working directory, through the
 // gateway's own storage and with the registers of the example template: seed <modbus port> <tcp
-// port>.
+// port> [<port>,<port>,...], the last a further climate device on each port listed.
 
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
@@ -14,8 +14,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: seed <modbus port> <tcp port>\n");
+    if (args.size() != 3 && args.size() != 4) {
+        std::fprintf(stderr, "usage: seed <modbus port> <tcp port> [<port>,<port>,...]\n");
         return 2;
     }
     using namespace ProgramFixture;
@@ -47,6 +47,19 @@ int main(int argc, char *argv[])
         || !storage->registerNewDevice(tcp, ProtocolTCP)) {
         std::fprintf(stderr, "the devices were not stored\n");
         return 1;
+    }
+    const QStringList extraPorts
+        = args.size() == 4 ? args.at(3).split(QLatin1Char(','), Qt::SkipEmptyParts) : QStringList();
+    for (int i = 0; i < extraPorts.size(); ++i) {
+        DB::SDeviceRegMapDescription extra = modbus;
+        extra.devEui = extraModbusDevEui(i);
+        extra.name = QStringLiteral("%1 %2").arg(ModbusName).arg(i + 2);
+        extra.port = extraPorts.at(i).toInt();
+        if (!storage->registerNewDevice(extra, ProtocolModbus)) {
+            std::fprintf(stderr, "the device on port %s was not stored\n",
+                         qPrintable(extraPorts.at(i)));
+            return 1;
+        }
     }
     return 0;
 }

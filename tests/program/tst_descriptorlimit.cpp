@@ -78,6 +78,7 @@ int openDescriptors(qint64 pid)
 struct Master
 {
     std::unique_ptr<QTcpSocket> socket = std::make_unique<QTcpSocket>();
+    quint16 port = 0;
     QByteArray received;
     // Its poll has been answered.
     bool counted = false;
@@ -111,10 +112,17 @@ void TestDescriptorLimit::crowdOfMasters_data()
     QTest::addColumn<int>("hard");
     QTest::addColumn<int>("masters");
     QTest::addColumn<bool>("linkDrop");
-    // Beyond the bound, no more masters than the listen backlog (50) holds: the others would wait
-    // for the system's retried handshakes, a minute and more apart.
-    QTest::addRow("limit 256, masters beyond the bound, link drop") << 256 << 256 << 230 << true;
-    QTest::addRow("soft 1024 raised to hard 4096, 1500 masters") << 1024 << 4096 << 1500 << false;
+    // Modbus ports, the masters spread over them; one transparent port besides.
+    QTest::addColumn<int>("modbusPorts");
+    // Beyond the bound, no more masters than the listen backlogs (50 each) hold: the others would
+    // wait for the system's retried handshakes, a minute and more apart.
+    QTest::addRow("limit 256, masters beyond the bound, link drop")
+        << 256 << 256 << 230 << true << 1;
+    QTest::addRow("soft 1024 raised to hard 4096, 1500 masters")
+        << 1024 << 4096 << 1500 << false << 1;
+    // Their listening sockets need 121 of the 192 descriptors beside the reserve.
+    QTest::addRow("limit 256, 120 ports, masters beyond the bound")
+        << 256 << 256 << 110 << false << 120;
 }
 
 void TestDescriptorLimit::crowdOfMasters()
@@ -123,6 +131,7 @@ void TestDescriptorLimit::crowdOfMasters()
     QFETCH(int, hard);
     QFETCH(int, masters);
     QFETCH(bool, linkDrop);
+    QFETCH(int, modbusPorts);
     rlimit own{};
     QVERIFY(getrlimit(RLIMIT_NOFILE, &own) == 0);
     if (own.rlim_max < rlim_t(hard) || own.rlim_cur < rlim_t(masters + 200))
@@ -130,10 +139,16 @@ void TestDescriptorLimit::crowdOfMasters()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const quint16 modbusPort = freePort();
-    const quint16 tcpPort = freePort();
-    QVERIFY(modbusPort && tcpPort && modbusPort != tcpPort);
-    const QString prepared = prepareWorkDir(dir.path(), modbusPort, tcpPort);
+    QList<quint16> ports;
+    while (ports.size() < modbusPorts + 1) {
+        const quint16 port = freePort();
+        QVERIFY(port);
+        if (!ports.contains(port))
+            ports.append(port);
+    }
+    const quint16 tcpPort = ports.takeLast();
+    const quint16 modbusPort = ports.first();
+    const QString prepared = prepareWorkDir(dir.path(), modbusPort, tcpPort, ports.mid(1));
     QVERIFY2(prepared.isEmpty(), qPrintable(prepared));
 
     FakeNetworkServer fake;
@@ -170,11 +185,14 @@ void TestDescriptorLimit::crowdOfMasters()
                                                : qPrintable(outputOf(gateway).right(4000)));
     const int atStart = openDescriptors(pid);
 
-    const int bound = hard - ReservedDescriptors;
+    // Every listening port holds a descriptor of its own.
+    const int bound = hard - ReservedDescriptors - (modbusPorts + 1);
     const int served = qMin(masters, bound);
     std::vector<Master> crowd(masters);
     int answered = 0;
-    for (Master &master : crowd) {
+    for (size_t i = 0; i < crowd.size(); ++i) {
+        Master &master = crowd[i];
+        master.port = ports.at(int(i % ports.size()));
         QTcpSocket *socket = master.socket.get();
         connect(socket, &QTcpSocket::connected, socket, [socket] { socket->write(PollRequest); });
         connect(socket, &QTcpSocket::readyRead, socket, [&master, &answered] {
@@ -184,7 +202,7 @@ void TestDescriptorLimit::crowdOfMasters()
                 ++answered;
             }
         });
-        socket->connectToHost(QHostAddress::LocalHost, modbusPort);
+        socket->connectToHost(QHostAddress::LocalHost, master.port);
     }
     QTRY_VERIFY2_WITH_TIMEOUT(answered == served,
                               qPrintable(QStringLiteral("%1 answered").arg(answered)), 60000);
@@ -201,12 +219,17 @@ void TestDescriptorLimit::crowdOfMasters()
         // While masters wait: an uplink is stored and read back by a master that is in, and the
         // log rotates on.
         const int files = logFiles(dir.path());
-        QCOMPARE(fake.pushUplink(uplink(ModbusDevEui, ClimatePacket, -80)), 1);
         std::vector<Master *> in;
         for (Master &master : crowd)
             if (master.counted)
                 in.push_back(&master);
         Master &reader = *in.at(0);
+        // The device of the reader's port sends.
+        const int portIndex = int(ports.indexOf(reader.port));
+        QCOMPARE(fake.pushUplink(uplink(portIndex == 0 ? ModbusDevEui
+                                                       : extraModbusDevEui(portIndex - 1),
+                                        ClimatePacket, -80)),
+                 1);
         QTRY_VERIFY_WITH_TIMEOUT(allLogs(dir.path()).contains(ClimatePacket), 30000);
         // Asked again until the save has been made.
         const auto readBack = [&reader] {
@@ -242,9 +265,11 @@ void TestDescriptorLimit::crowdOfMasters()
             QCOMPARE(gateway.state(), QProcess::Running);
             QCOMPARE(fake.pushUplink(uplink(ModbusDevEui, ClimatePacket, -80)), 1);
         }
-        qInfo("limit %d/%d at the bound of %d with %d masters waiting: %.2f s of CPU in %.1f s, "
-              "%d descriptors open (%d at start)",
-              soft, hard, bound, masters - served, cpuSeconds(pid) - cpuBefore,
+        if (!linkDrop)
+            QTest::qWait(4000);
+        qInfo("limit %d/%d, %d ports, at the bound of %d with %d masters waiting: %.2f s of CPU "
+              "in %.1f s, %d descriptors open (%d at start)",
+              soft, hard, modbusPorts + 1, bound, masters - served, cpuSeconds(pid) - cpuBefore,
               elapsed.elapsed() / 1000.0, openDescriptors(pid), atStart);
 
         // Masters leave: those waiting in the backlog are served.
