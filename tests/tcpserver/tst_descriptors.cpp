@@ -35,6 +35,7 @@ private slots:
     void boundOverAllPorts();
     void keepAliveOnAcceptedSockets_data();
     void keepAliveOnAcceptedSockets();
+    void closedWindowIsDropped();
     void listeningPortsNarrowTheBound();
     void descriptorsUsedUp_data();
     void descriptorsUsedUp();
@@ -273,6 +274,36 @@ void tst_Descriptors::keepAliveOnAcceptedSockets()
     } else {
         QCOMPARE(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 5000);
     }
+}
+
+// A master that sends on and never reads closes its receive window: unacknowledged answers end
+// the connection after the user time-out, though the master acknowledges every probe.
+void tst_Descriptors::closedWindowIsDropped()
+{
+    const CDeviceHandler::SKeepAlive shortened{1, 1, 2};
+    CDeviceHandler::setKeepAliveForNewConnections(shortened);
+    const quint16 port = freePort();
+    QVERIFY(port);
+    servers.push_back(std::make_unique<CDeviceHandler>(port, ProtocolModbus, DevEui));
+    QTcpSocket master;
+    master.setReadBufferSize(1);
+    master.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    master.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(master.waitForConnected(5000));
+    QTRY_COMPARE(CDeviceHandler::openConnections(), 1);
+    // Requests for 125 registers: their answers fill the master's window at once.
+    const QByteArray wide = QByteArray::fromHex("00010000000601030000007d");
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // The master keeps sending while it can, and reads nothing.
+    const auto flood = [&] {
+        if (master.bytesToWrite() < 4096)
+            master.write(wide.repeated(64));
+        return CDeviceHandler::openConnections() == 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(flood(), 30000);
+    qInfo("dropped after %.1f s", elapsed.elapsed() / 1000.0);
+    QVERIFY(elapsed.elapsed() >= shortened.userTimeoutMs() - 500);
 }
 
 void tst_Descriptors::listeningPortsNarrowTheBound()
