@@ -240,7 +240,9 @@ void CDeviceHandler::acceptErrorSlot(QAbstractSocket::SocketError)
     // The reason is that of the accept, which Qt's own reporting has not touched since.
     const QString reason = qt_error_string(errno);
     if (!clientWaiting()) {
-        resumeThis();
+        // At the bound it waits with the others.
+        if (!acceptingPaused)
+            resumeThis();
         return;
     }
     acceptFailed = true;
