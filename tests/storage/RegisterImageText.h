@@ -2,14 +2,15 @@
 
 #include "DbRecords.h"
 
-#include <QStringList>
+#include <QString>
+
+class CDataBaseHandler;
 
 // A register image as "address=word" pairs, the words in four hexadecimal digits.
-inline QString registerImageText(const DB::RegisterImage &image)
-{
-    QStringList parts;
-    for (auto it = image.cbegin(); it != image.cend(); ++it)
-        parts.append(
-            QStringLiteral("%1=%2").arg(it.key()).arg(it.value(), 4, 16, QLatin1Char('0')));
-    return parts.join(QLatin1Char(' '));
-}
+QString registerImageText(const DB::RegisterImage &image);
+
+// The range read twice, cut from the port's cached rows and by the range statement, as the text
+// above when both reads succeed alike; otherwise both outcomes ("failed" for a failed read). The
+// image cache is on again afterwards.
+QString registerImageBothWays(CDataBaseHandler *storage, quint32 port, quint32 start,
+                              quint32 count);

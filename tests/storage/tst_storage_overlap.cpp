@@ -1,14 +1,9 @@
 #include "CDataBaseHandler.h"
-#include "LogCapture.h"
 #include "RegisterImageText.h"
-#include "SideConnection.h"
-#include "StorageThread.h"
-#include "TempWorkDir.h"
+#include "StorageFixture.h"
 #include "TestDevice.h"
 #include "TestRegister.h"
 
-#include <QScopeGuard>
-#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -32,11 +27,8 @@ private slots:
 private:
     void compareBothPaths();
 
-    std::unique_ptr<TempWorkDir> work;
-    std::unique_ptr<LogCapture> log;
-    std::unique_ptr<SideConnection> side;
+    std::unique_ptr<StorageFixture> fixture;
     CDataBaseHandler *storage = nullptr;
-    QThread *storageThread = nullptr;
 };
 
 namespace {
@@ -55,15 +47,9 @@ QStringList unorderedAddresses(SideConnection &side)
 
 void tst_StorageOverlap::initTestCase()
 {
-    work = std::make_unique<TempWorkDir>();
-    QVERIFY(work->isValid());
-    log = std::make_unique<LogCapture>();
-    qRegisterMetaType<DB::SDbDeviceRegDataSet>("DB::SDbDeviceRegDataSet");
-    storage = CDataBaseHandler::getInstance();
-    QVERIFY(storage);
-    storageThread = startStorageThread(storage);
-    side = std::make_unique<SideConnection>();
-    QVERIFY(side->isOpen());
+    fixture = std::make_unique<StorageFixture>();
+    QVERIFY(fixture->isValid());
+    storage = fixture->storage;
 
     // X, registered first: a 16-bit register at 322. W, registered later: a 64-bit value at
     // 320-323 and 56 registers after it, so that the port's rows are mostly W's.
@@ -81,14 +67,12 @@ void tst_StorageOverlap::initTestCase()
                             {"0506", "", 2},
                             {"0708", "", 3},
                             {"2424", "2424", 4}}));
-    QCOMPARE(log->lines(), QStringList());
+    QCOMPARE(fixture->log.lines(), QStringList());
 }
 
 void tst_StorageOverlap::cleanupTestCase()
 {
-    storageThread->quit();
-    QVERIFY(storageThread->wait());
-    delete storageThread;
+    fixture.reset();
 }
 
 void tst_StorageOverlap::overlap_data()
@@ -107,7 +91,7 @@ void tst_StorageOverlap::overlap_data()
 void tst_StorageOverlap::overlap()
 {
     // Without statistics, a statement without an order reads through the port's index.
-    QCOMPARE(unorderedAddresses(*side), QStringList({"320", "322"}));
+    QCOMPARE(unorderedAddresses(*fixture->side), QStringList({"320", "322"}));
     compareBothPaths();
 }
 
@@ -118,10 +102,11 @@ void tst_StorageOverlap::overlapAfterAnalyze_data()
 
 void tst_StorageOverlap::overlapAfterAnalyze()
 {
-    QVERIFY2(side->exec(QStringLiteral("ANALYZE;")), qPrintable(side->lastError()));
+    QVERIFY2(fixture->side->exec(QStringLiteral("ANALYZE;")),
+             qPrintable(fixture->side->lastError()));
     SideConnection::waitUntilSeen();
     // The statistics make a statement without an order scan the table in registration order.
-    QCOMPARE(unorderedAddresses(*side), QStringList({"322", "320"}));
+    QCOMPARE(unorderedAddresses(*fixture->side), QStringList({"322", "320"}));
     compareBothPaths();
 }
 
@@ -131,14 +116,8 @@ void tst_StorageOverlap::compareBothPaths()
     QFETCH(quint32, count);
     QFETCH(QString, image);
 
-    const auto cacheBack = qScopeGuard([this] { storage->setImageCacheEnabled(true); });
-    for (const bool cached : {true, false}) {
-        storage->setImageCacheEnabled(cached);
-        bool ok = false;
-        QCOMPARE(registerImageText(storage->getRegisterData(Port, start, count, &ok)), image);
-        QVERIFY(ok);
-    }
-    QCOMPARE(log->lines(), QStringList());
+    QCOMPARE(registerImageBothWays(storage, Port, start, count), image);
+    QCOMPARE(fixture->log.lines(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_StorageOverlap)

@@ -1,16 +1,12 @@
 #include "CDataBaseHandler.h"
-#include "LogCapture.h"
 #include "RegisterImageText.h"
 #include "SaveFailureLines.h"
-#include "SideConnection.h"
-#include "StorageThread.h"
-#include "TempWorkDir.h"
+#include "StorageFixture.h"
 #include "TestDevice.h"
 #include "TestRegister.h"
 
 #include <QDateTime>
 #include <QScopeGuard>
-#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -47,11 +43,10 @@ private:
                    const QList<DB::SRegisterDescription> &registers,
                    ProtocolOption kind = ProtocolModbus);
 
-    std::unique_ptr<TempWorkDir> work;
-    std::unique_ptr<LogCapture> log;
-    std::unique_ptr<SideConnection> side;
+    std::unique_ptr<StorageFixture> fixture;
+    LogCapture *log = nullptr;
+    SideConnection *side = nullptr;
     CDataBaseHandler *storage = nullptr;
-    QThread *storageThread = nullptr;
 };
 
 namespace {
@@ -79,18 +74,12 @@ const QString RegisterParamStatement = QStringLiteral(
 
 void tst_StorageValues::initTestCase()
 {
-    work = std::make_unique<TempWorkDir>();
-    QVERIFY(work->isValid());
-    log = std::make_unique<LogCapture>();
-    qRegisterMetaType<DB::SDbDeviceRegDataSet>("DB::SDbDeviceRegDataSet");
-
-    // As start-up does: made in this thread, then moved to a thread of its own.
-    storage = CDataBaseHandler::getInstance();
-    QVERIFY(storage);
+    fixture = std::make_unique<StorageFixture>();
+    QVERIFY(fixture->isValid());
+    log = &fixture->log;
+    side = fixture->side.get();
+    storage = fixture->storage;
     QVERIFY(!storage->isReadOnly());
-    storageThread = startStorageThread(storage);
-    side = std::make_unique<SideConnection>();
-    QVERIFY(side->isOpen());
 
     // Register image fixture: ports 5020 and 5021.
     DB::SRegisterDescription scaled = testRegister(0, 32);
@@ -122,9 +111,7 @@ void tst_StorageValues::initTestCase()
 
 void tst_StorageValues::cleanupTestCase()
 {
-    storageThread->quit();
-    QVERIFY(storageThread->wait());
-    delete storageThread;
+    fixture.reset();
 }
 
 void tst_StorageValues::init()
@@ -179,13 +166,7 @@ void tst_StorageValues::registerImage()
     QFETCH(QString, image);
 
     // Cut from the port's cached rows and read by the range statement alike.
-    const auto cacheBack = qScopeGuard([this] { storage->setImageCacheEnabled(true); });
-    for (const bool cached : {true, false}) {
-        storage->setImageCacheEnabled(cached);
-        bool ok = false;
-        QCOMPARE(registerImageText(storage->getRegisterData(port, start, count, &ok)), image);
-        QVERIFY(ok);
-    }
+    QCOMPARE(registerImageBothWays(storage, port, start, count), image);
     QCOMPARE(log->lines(), QStringList());
 }
 
