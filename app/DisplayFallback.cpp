@@ -12,10 +12,13 @@ bool needsOffscreenPlatform(int argc, char *argv[])
     if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return false;
-    // Qt reads "-platform <name>" (also with two dashes); without a name the option is ignored.
+    // Qt reads "-platform <name>" and its X11 platform "-display <name>" (each also with two
+    // dashes); without a name the option is ignored.
     for (int i = 1; i + 1 < argc; ++i) {
         const char *arg = argv[i];
-        if (std::strcmp(arg, "-platform") == 0 || std::strcmp(arg, "--platform") == 0)
+        if (arg[0] == '-' && arg[1] == '-')
+            ++arg;
+        if (std::strcmp(arg, "-platform") == 0 || std::strcmp(arg, "-display") == 0)
             return false;
     }
     return true;

@@ -3,14 +3,14 @@
 #include <QString>
 
 // A start where no display can be reached: with neither DISPLAY nor WAYLAND_DISPLAY set and no
-// platform named (QT_QPA_PLATFORM, -platform), Qt's default platform would abort the program, so
-// it takes the offscreen platform instead. Windows and macOS are left alone.
+// platform or display named (QT_QPA_PLATFORM, -platform, -display), Qt's default platform would
+// abort the program, so it takes the offscreen platform instead. Windows and macOS are left alone.
 
 inline const QString OffscreenFallbackLine
     = QStringLiteral("INFO: [main] No display found (neither DISPLAY nor WAYLAND_DISPLAY is set): "
                      "starting with the offscreen platform.");
 
-// True when this start has no display and names no platform.
+// True when this start has no display and names no platform or display.
 bool needsOffscreenPlatform(int argc, char *argv[]);
 
 // Called before the application object exists: when needed, sets QT_QPA_PLATFORM to "offscreen"

@@ -725,13 +725,23 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
     const qint64 lowest = first - WordsBeforeRange;
 
     // While images can be kept, all rows of the port are read once and every range is cut
-    // from them; otherwise only the rows of the range are read.
+    // from them; otherwise only the rows of the range are read. Both read in the order of the
+    // port and address index, by address and then in registration (rowid) order, whatever plan
+    // SQLite chooses, so that overlapping rows give one answer.
     const QString &portCol = dataCol(Index::Port);
-    static const QString rangeStatement = DB::fillTemplate(
-        QStringLiteral("SELECT * FROM %1 WHERE %2=:%2 AND %3 BETWEEN :first AND :last;"),
-        {DB::DbNames::DevDataTable, portCol, dataCol(Index::RegAddr)});
-    static const QString portStatement = DB::fillTemplate(
-        QStringLiteral("SELECT * FROM %1 WHERE %2=:%2;"), {DB::DbNames::DevDataTable, portCol});
+    // The statement with placeholders to prepare, or with the numbers bound, to log.
+    const auto statement = [&portCol](bool wholePort, const QString &portValue,
+                                      const QString &firstValue, const QString &lastValue) {
+        QStringList names{DB::DbNames::DevDataTable, portCol, portValue, dataCol(Index::RegAddr)};
+        if (wholePort)
+            return DB::fillTemplate(
+                QStringLiteral("SELECT * FROM %1 WHERE %2=%3 ORDER BY %4, rowid;"), names);
+        names << firstValue << lastValue;
+        return DB::fillTemplate(
+            QStringLiteral(
+                "SELECT * FROM %1 WHERE %2=%3 AND %4 BETWEEN %5 AND %6 ORDER BY %4, rowid;"),
+            names);
+    };
     QList<SImageRow> readRows;
     const QList<SImageRow> *rows = &readRows;
     if (cacheUsable) {
@@ -745,7 +755,8 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
         if (!prepared) {
             query = QSqlQuery(db);
             query.setForwardOnly(true);
-            prepared = query.prepare(cacheUsable ? portStatement : rangeStatement);
+            prepared = query.prepare(statement(cacheUsable, placeholder(portCol),
+                                               QStringLiteral(":first"), QStringLiteral(":last")));
         }
         if (prepared) {
             query.bindValue(placeholder(portCol), qint64(port));
@@ -760,10 +771,8 @@ DB::RegisterImage CDataBaseHandler::getRegisterData(quint32 port, quint32 startA
             query.finish();
             addLog(QStringLiteral(
                 "ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]"));
-            addLog(DB::fillTemplate(
-                QStringLiteral("SELECT * FROM %1 WHERE %2=%3 AND %4 BETWEEN %5 AND %6;"),
-                {DB::DbNames::DevDataTable, portCol, QString::number(port), dataCol(Index::RegAddr),
-                 QString::number(first), QString::number(last)}));
+            addLog(statement(cacheUsable, QString::number(port), QString::number(lowest),
+                             QString::number(last)));
             return image;
         }
         while (query.next())

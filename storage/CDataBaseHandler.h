@@ -55,7 +55,8 @@ public:
     // the handler's own writes are seen by the very next read.
     static constexpr qint64 OutsideChangeCheckMs = 50;
     // The registers of the range on the port, 0 where no value lies; a wide value gives its
-    // words high word first, also to a range that begins inside it.
+    // words high word first, also to a range that begins inside it. Where rows overlap, they are
+    // laid down by address, then in registration order: the one laid down last wins.
     // *ok is false when the query failed; an empty image for count 0 is a success.
     DB::RegisterImage getRegisterData(quint32 port, quint32 startAddr, quint32 count,
                                       bool *ok = nullptr);

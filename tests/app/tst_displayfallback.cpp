@@ -71,6 +71,14 @@ void TestDisplayFallback::decision_data()
     // Qt ignores the option without its name.
     QTest::addRow("-platform without a name")
         << QStringList() << QStringList{QStringLiteral("-platform")} << true;
+    // Qt's X11 platform connects to the display named on the command line.
+    QTest::addRow("-display with a name")
+        << QStringList() << QStringList{QStringLiteral("-display"), QStringLiteral(":87")} << false;
+    QTest::addRow("--display with a name")
+        << QStringList() << QStringList{QStringLiteral("--display"), QStringLiteral(":87")}
+        << false;
+    QTest::addRow("-display without a name")
+        << QStringList() << QStringList{QStringLiteral("-display")} << true;
     QTest::addRow("-platformtheme is no platform")
         << QStringList() << QStringList{QStringLiteral("-platformtheme"), QStringLiteral("gtk3")}
         << true;

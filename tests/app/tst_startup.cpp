@@ -297,6 +297,9 @@ void TestStartup::startsWithoutDisplay_data()
         << false << true;
     QTest::addRow("DISPLAY of no X server")
         << QStringList{QStringLiteral("DISPLAY=:54321")} << QStringList() << false << false;
+    QTest::addRow("-display of no X server")
+        << QStringList() << QStringList{QStringLiteral("-display"), QStringLiteral(":54321")}
+        << false << false;
 }
 
 // Started where no display can be reached, the program takes the offscreen platform by itself and

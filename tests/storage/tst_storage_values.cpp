@@ -1,15 +1,12 @@
 #include "CDataBaseHandler.h"
-#include "LogCapture.h"
+#include "RegisterImageText.h"
 #include "SaveFailureLines.h"
-#include "SideConnection.h"
-#include "StorageThread.h"
-#include "TempWorkDir.h"
+#include "StorageFixture.h"
 #include "TestDevice.h"
 #include "TestRegister.h"
 
 #include <QDateTime>
 #include <QScopeGuard>
-#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -35,6 +32,8 @@ private slots:
     void failingRegisterKeepsOldValue();
     void registerParam_data();
     void registerParam();
+    void readFailureLine_data();
+    void readFailureLine();
     void failedStatements();
     void repeatedReadFollowsEveryChange();
 
@@ -44,11 +43,10 @@ private:
                    const QList<DB::SRegisterDescription> &registers,
                    ProtocolOption kind = ProtocolModbus);
 
-    std::unique_ptr<TempWorkDir> work;
-    std::unique_ptr<LogCapture> log;
-    std::unique_ptr<SideConnection> side;
+    std::unique_ptr<StorageFixture> fixture;
+    LogCapture *log = nullptr;
+    SideConnection *side = nullptr;
     CDataBaseHandler *storage = nullptr;
-    QThread *storageThread = nullptr;
 };
 
 namespace {
@@ -61,15 +59,6 @@ DB::SDbDeviceRegDataSet uplink(const QString &devEui, int startAddr,
     set.startAddr = startAddr;
     set.regValues = values;
     return set;
-}
-
-QString describe(const DB::RegisterImage &image)
-{
-    QStringList parts;
-    for (auto it = image.cbegin(); it != image.cend(); ++it)
-        parts.append(
-            QStringLiteral("%1=%2").arg(it.key()).arg(it.value(), 4, 16, QLatin1Char('0')));
-    return parts.join(QLatin1Char(' '));
 }
 
 const QString ValuesSql = QStringLiteral(
@@ -85,18 +74,12 @@ const QString RegisterParamStatement = QStringLiteral(
 
 void tst_StorageValues::initTestCase()
 {
-    work = std::make_unique<TempWorkDir>();
-    QVERIFY(work->isValid());
-    log = std::make_unique<LogCapture>();
-    qRegisterMetaType<DB::SDbDeviceRegDataSet>("DB::SDbDeviceRegDataSet");
-
-    // As start-up does: made in this thread, then moved to a thread of its own.
-    storage = CDataBaseHandler::getInstance();
-    QVERIFY(storage);
+    fixture = std::make_unique<StorageFixture>();
+    QVERIFY(fixture->isValid());
+    log = &fixture->log;
+    side = fixture->side.get();
+    storage = fixture->storage;
     QVERIFY(!storage->isReadOnly());
-    storageThread = startStorageThread(storage);
-    side = std::make_unique<SideConnection>();
-    QVERIFY(side->isOpen());
 
     // Register image fixture: ports 5020 and 5021.
     DB::SRegisterDescription scaled = testRegister(0, 32);
@@ -128,9 +111,7 @@ void tst_StorageValues::initTestCase()
 
 void tst_StorageValues::cleanupTestCase()
 {
-    storageThread->quit();
-    QVERIFY(storageThread->wait());
-    delete storageThread;
+    fixture.reset();
 }
 
 void tst_StorageValues::init()
@@ -185,13 +166,7 @@ void tst_StorageValues::registerImage()
     QFETCH(QString, image);
 
     // Cut from the port's cached rows and read by the range statement alike.
-    const auto cacheBack = qScopeGuard([this] { storage->setImageCacheEnabled(true); });
-    for (const bool cached : {true, false}) {
-        storage->setImageCacheEnabled(cached);
-        bool ok = false;
-        QCOMPARE(describe(storage->getRegisterData(port, start, count, &ok)), image);
-        QVERIFY(ok);
-    }
+    QCOMPARE(registerImageBothWays(storage, port, start, count), image);
     QCOMPARE(log->lines(), QStringList());
 }
 
@@ -399,36 +374,82 @@ void tst_StorageValues::registerParam()
     }
 }
 
-// Statements that fail (a table renamed behind the handler's back) are told apart from empty
-// results.
+void tst_StorageValues::readFailureLine_data()
+{
+    QTest::addColumn<bool>("cached");
+    QTest::addColumn<quint32>("port");
+    QTest::addColumn<quint32>("start");
+    QTest::addColumn<quint32>("count");
+    QTest::addColumn<QString>("statement");
+
+    QTest::addRow("port statement")
+        << true << 5020u << 10u << 2u
+        << "SELECT * FROM dev_data WHERE port=5020 ORDER BY reg_addr, rowid;";
+    // It reads from three registers below the range, for wide values that begin there.
+    QTest::addRow("range statement")
+        << false << 5020u << 10u << 2u
+        << "SELECT * FROM dev_data WHERE port=5020 AND reg_addr BETWEEN 7 AND 11 ORDER BY "
+           "reg_addr, rowid;";
+    QTest::addRow("range statement below address 0")
+        << false << 5020u << 1u << 1u
+        << "SELECT * FROM dev_data WHERE port=5020 AND reg_addr BETWEEN -2 AND 1 ORDER BY "
+           "reg_addr, rowid;";
+    QTest::addRow("range end not cut to 16 bits")
+        << false << 70000u << 65535u << 2u
+        << "SELECT * FROM dev_data WHERE port=70000 AND reg_addr BETWEEN 65532 AND 65536 ORDER BY "
+           "reg_addr, rowid;";
+}
+
+// A read whose statement fails (a table renamed behind the handler's back) is told apart from an
+// empty result, and its lines give the statement that ran, with the numbers it was given.
+void tst_StorageValues::readFailureLine()
+{
+    QFETCH(bool, cached);
+    QFETCH(quint32, port);
+    QFETCH(quint32, start);
+    QFETCH(quint32, count);
+    QFETCH(QString, statement);
+
+    const auto cacheBack = qScopeGuard([this] { storage->setImageCacheEnabled(true); });
+    storage->setImageCacheEnabled(cached);
+    QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data RENAME TO dev_data_away;")));
+    bool ok = true;
+    {
+        const auto tableBack = qScopeGuard([this] {
+            QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data_away RENAME TO dev_data;")));
+        });
+        SideConnection::waitUntilSeen();
+        QVERIFY(storage->getRegisterData(port, start, count, &ok).isEmpty());
+        QVERIFY(!ok);
+    }
+    QCOMPARE(log->lines(),
+             QStringList({QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL "
+                                         "request [1]"),
+                          statement}));
+
+    // The statement is prepared anew once the table is back.
+    SideConnection::waitUntilSeen();
+    QCOMPARE(registerImageText(storage->getRegisterData(5020, 10, 2, &ok)),
+             QStringLiteral("10=0001 11=00ff"));
+    QVERIFY(ok);
+}
+
+// Statements that fail (a table renamed behind the handler's back) change nothing.
 void tst_StorageValues::failedStatements()
 {
     QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data RENAME TO dev_data_away;")));
     SideConnection::waitUntilSeen();
-    bool ok = true;
-    QVERIFY(storage->getRegisterData(5020, 10, 2, &ok).isEmpty());
-    QVERIFY(!ok);
-    // The logged statement shows the numbers; the range end is not cut to 16 bits.
-    QVERIFY(storage->getRegisterData(70000, 65535, 2).isEmpty());
     const DB::SRegisterParam param = storage->getRegisterParam(QStringLiteral("A0000001"), 10);
     QCOMPARE(param.multiplier, 1.0);
     QCOMPARE(param.units, QString());
     save(uplink(QStringLiteral("A0000001"), 10, {{"0009", "0009", 0}}));
     QVERIFY(side->exec(QStringLiteral("ALTER TABLE dev_data_away RENAME TO dev_data;")));
     const QStringList lines = log->lines();
-    const QString readFailure
-        = QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]");
-    QCOMPARE(lines.mid(0, 6),
-             QStringList({readFailure,
-                          QStringLiteral("SELECT * FROM dev_data WHERE port=5020 AND reg_addr "
-                                         "BETWEEN 10 AND 11;"),
-                          readFailure,
-                          QStringLiteral("SELECT * FROM dev_data WHERE port=70000 AND reg_addr "
-                                         "BETWEEN 65535 AND 65536;"),
-                          QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Invalid SQL "
+    QCOMPARE(lines.mid(0, 2),
+             QStringList({QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Invalid SQL "
                                          "request [1]"),
                           RegisterParamStatement}));
-    QCOMPARE(lines.value(6), QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid "
+    QCOMPARE(lines.value(2), QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid "
                                             "SQL request [2]"));
 
     QVERIFY(side->exec(QStringLiteral("ALTER TABLE devices RENAME TO devices_away;")));
@@ -440,7 +461,8 @@ void tst_StorageValues::failedStatements()
                                         "request [1]")});
 
     // Back to normal, and the failed saves changed nothing.
-    QCOMPARE(describe(storage->getRegisterData(5020, 10, 2, &ok)),
+    bool ok = false;
+    QCOMPARE(registerImageText(storage->getRegisterData(5020, 10, 2, &ok)),
              QStringLiteral("10=0001 11=00ff"));
     QVERIFY(ok);
 }
