@@ -378,7 +378,9 @@ void CServerHandler::handleLoginAnswer(const QJsonObject &object)
                           "as [%2]")
                .arg(serverText(), login));
     emit changeServerStatus(COMM::Success);
-    // Downlinks queued while the link was down leave now.
+    // What waited for the login leaves now, in its order; a held request with a fresh response
+    // time.
+    releaseHeldRequest();
     queueMutex.lock();
     const bool queued = !queue.isEmpty();
     queueMutex.unlock();
@@ -494,20 +496,25 @@ void CServerHandler::newTaskSlot()
         queueMutex.unlock();
         return;
     }
-    // Downlinks wait for a logged-in link, in their order; the other requests go on and fail as
-    // their answers do not come.
-    qsizetype next = 0;
+    // Until a login is accepted only the probe and the login are written, and the queue keeps its
+    // order. The first device-list or last-packets request has its turn all the same: its
+    // response time runs while it waits, and at its end it fails as an unanswered one does.
     if (state != Verified) {
-        while (next < queue.size() && queue.at(next).type == SendDataTask)
-            ++next;
-        if (next == queue.size()) {
+        const qsizetype request = firstRequestIndex();
+        if (request < 0) {
             qDebug() << "[CServerHandler::newTaskSlot] Not logged in: downlinks wait";
             waitingMutex.unlock();
             queueMutex.unlock();
             return;
         }
+        curTask = queue.at(request).type;
+        requestHeld = true;
+        queueMutex.unlock();
+        qDebug() << "[CServerHandler::newTaskSlot] Not logged in: the request waits";
+        responseTimer->start(intervals.response);
+        return;
     }
-    const STask task = queue.takeAt(next);
+    const STask task = queue.takeFirst();
     curTask = task.type;
     const bool downlink = task.type == SendDataTask;
     if (downlink) {
@@ -524,9 +531,35 @@ void CServerHandler::newTaskSlot()
         emit downlinkTaken(task.devEui);
 }
 
+qsizetype CServerHandler::firstRequestIndex() const
+{
+    const auto request = std::find_if(queue.cbegin(), queue.cend(),
+                                      [](const STask &task) { return task.type != SendDataTask; });
+    return request == queue.cend() ? -1 : request - queue.cbegin();
+}
+
+void CServerHandler::releaseHeldRequest()
+{
+    if (!requestHeld)
+        return;
+    requestHeld = false;
+    responseTimer->stop();
+    curTask = IdleTask;
+    releaseWait();
+}
+
 void CServerHandler::waitingServerResponseTimeoutSlot()
 {
     responseTimer->stop();
+    if (requestHeld) {
+        // Never sent: it leaves the queue unanswered.
+        requestHeld = false;
+        queueMutex.lock();
+        const qsizetype request = firstRequestIndex();
+        if (request >= 0)
+            queue.removeAt(request);
+        queueMutex.unlock();
+    }
     // Also sound when no wait is held (the slot can be invoked by name).
     releaseWait();
     if (curTask == GetDevicesTask)

@@ -121,6 +121,10 @@ private:
     void sendMessage(const QString &json);
     void enqueueTask(const STask &task);
     void releaseWait();
+    // The first queued request that is not a downlink, or -1. Called with queueMutex held.
+    qsizetype firstRequestIndex() const;
+    // Ends the wait of a request whose turn came before the login; it keeps its place.
+    void releaseHeldRequest();
     void handleLoginAnswer(const QJsonObject &object);
     void handleVerifiedMessage(const QJsonObject &object);
     void handleDevicesListAnswer(const QJsonObject &object);
@@ -131,6 +135,9 @@ private:
     QList<STask> queue;
     // Per DevEUI, the downlinks in `queue`.
     QHash<QString, int> downlinksWaiting;
+    // The wait in progress belongs to the first request in `queue` that is not a downlink: its
+    // turn came while the link was not logged in, and it was not sent.
+    bool requestHeld = false;
     QMutex queueMutex;
     QMutex taskSlotMutex;
     QMutex waitingMutex;
