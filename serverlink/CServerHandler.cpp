@@ -102,6 +102,7 @@ void CServerHandler::openSocket(const QUrl &_url)
 {
     attemptOpen = true;
     attemptReported = false;
+    attemptReason.clear();
     connectedOnce = false;
     unusableProbeReply = false;
     socketAborted = false;
@@ -120,6 +121,19 @@ void CServerHandler::watchTransport()
                 Qt::UniqueConnection);
     if (transports.isEmpty())
         qDebug() << "[CServerHandler::watchTransport] No TCP socket to watch: only frames count";
+    // The newest direct child: the one of an earlier attempt may not be deleted yet.
+    const QList<QAbstractSocket *> own
+        = socket.findChildren<QAbstractSocket *>(QString(), Qt::FindDirectChildrenOnly);
+    transport = own.isEmpty() ? nullptr : own.constLast();
+}
+
+QString CServerHandler::errorText(QAbstractSocket::SocketError _error) const
+{
+    // The WebSocket keeps the text of its own last error for good, so it is read only for an
+    // error that its TCP socket does not have.
+    if (transport && transport->error() == _error)
+        return transport->errorString();
+    return socket.errorString();
 }
 
 QString CServerHandler::serverText() const
@@ -134,11 +148,15 @@ QString CServerHandler::nextAttemptText() const
 
 void CServerHandler::reportConnectionEnd(const char *method)
 {
-    // A close by the server leaves no error of the socket's own.
-    const QString reason = socket.error() == QAbstractSocket::UnknownSocketError
-                                   && socket.errorString() == QLatin1String("Unknown error")
-                               ? QStringLiteral("closed by the server")
-                               : socket.errorString();
+    // The attempt's own reason; a close by the server leaves no error at all.
+    QString reason = attemptReason;
+    if (reason.isEmpty() && transport && transport->error() != QAbstractSocket::UnknownSocketError)
+        reason = transport->errorString();
+    if (reason.isEmpty())
+        reason = QStringLiteral("closed by the server");
+    // One sentence: the socket's texts may end with a full stop of their own.
+    while (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
     reportAttemptEnd(QStringLiteral("WARNING: [CServerHandler::%1] Connection to the server [%2] "
                                     "%3: %4. %5")
                          .arg(QLatin1String(method), serverText(),
@@ -186,6 +204,9 @@ void CServerHandler::socketDisconnectedSlot()
 
 void CServerHandler::socketErrorSlot(QAbstractSocket::SocketError _error)
 {
+    // The attempt's first error is its reason, also when its disconnection reports it.
+    if (attemptOpen && attemptReason.isEmpty())
+        attemptReason = errorText(_error);
     // A connected socket reports its loss through disconnected(). Before that, a refused
     // handshake reports nothing but this error, so the attempt ends here.
     if (!attemptOpen || socket.state() == QAbstractSocket::ConnectedState)

@@ -135,6 +135,13 @@ void NetServerCore::dropConnections()
         client->abort();
 }
 
+void NetServerCore::closeConnections()
+{
+    const QList<QWebSocket *> open = clients;
+    for (QWebSocket *client : open)
+        client->close();
+}
+
 void NetServerCore::acceptTcpConnection()
 {
     while (QTcpSocket *tcp = tcpServer->nextPendingConnection()) {

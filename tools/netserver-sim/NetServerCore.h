@@ -57,6 +57,8 @@ public:
     int pushUplink(QJsonObject uplink);
     // Aborts every connection without a closing handshake.
     void dropConnections();
+    // Closes every connection with a closing handshake (normal closure).
+    void closeConnections();
 
     QStringList received() const { return receivedTexts; }
     void clearReceived() { receivedTexts.clear(); }
