@@ -46,6 +46,8 @@ private slots:
     void linkStateLines();
     void attemptReasons_data();
     void attemptReasons();
+    void refusedLoginAfterConnect_data();
+    void refusedLoginAfterConnect();
 
 private:
     std::unique_ptr<TempWorkDir> workDir;
@@ -658,6 +660,48 @@ void TestServerLinkLogin::attemptReasons()
         expected << line.arg(url);
     QTRY_COMPARE(log->lines().filter(QStringLiteral("[CServerHandler::")).size(), expected.size());
     QCOMPARE(log->lines().filter(QStringLiteral("[CServerHandler::")), expected);
+}
+
+void TestServerLinkLogin::refusedLoginAfterConnect_data()
+{
+    QTest::addColumn<QString>("before"); // the link when Connect is pressed
+    QTest::addColumn<bool>("retried");
+
+    QTest::addRow("Connect while logged in: retried") << QStringLiteral("logged in") << true;
+    QTest::addRow("Connect while a refused login's connection is open: retried")
+        << QStringLiteral("refused") << true;
+    QTest::addRow("first Connect of the run: not retried") << QString() << false;
+}
+
+void TestServerLinkLogin::refusedLoginAfterConnect()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, retried);
+
+    f->makeLink(withReconnect(200));
+    if (before == QLatin1String("logged in")) {
+        QVERIFY(f->login());
+    } else if (before == QLatin1String("refused")) {
+        f->fake->setCredentials(QStringLiteral("admin"), QStringLiteral("other"));
+        f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+        QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 4}));
+    }
+    const int attempts = f->fake->connectionAttempts();
+    f->fake->setCredentials(QStringLiteral("admin"), QStringLiteral("other"));
+    QSignalSpy refusals(f->fake.get(), &NetServerCore::loginRefused);
+    f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QVERIFY(refusals.wait());
+    QTRY_COMPARE(f->seenStatuses().constLast(), 4);
+
+    // The server keeps the refused connection open; closing the earlier one started the period.
+    if (retried) {
+        QVERIFY(refusals.wait());
+        QCOMPARE(f->fake->connectionAttempts(), attempts + 2);
+    } else {
+        QVERIFY(!refusals.wait(1000));
+        QCOMPARE(f->fake->connectionAttempts(), attempts + 1);
+        QCOMPARE(f->fake->connectionCount(), 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServerLinkLogin)
