@@ -102,6 +102,7 @@ void CServerHandler::openSocket(const QUrl &_url)
 {
     attemptOpen = true;
     attemptReported = false;
+    attemptReason.clear();
     connectedOnce = false;
     unusableProbeReply = false;
     socketAborted = false;
@@ -120,6 +121,19 @@ void CServerHandler::watchTransport()
                 Qt::UniqueConnection);
     if (transports.isEmpty())
         qDebug() << "[CServerHandler::watchTransport] No TCP socket to watch: only frames count";
+    // The newest direct child: the one of an earlier attempt may not be deleted yet.
+    const QList<QAbstractSocket *> own
+        = socket.findChildren<QAbstractSocket *>(QString(), Qt::FindDirectChildrenOnly);
+    transport = own.isEmpty() ? nullptr : own.constLast();
+}
+
+QString CServerHandler::errorText(QAbstractSocket::SocketError _error) const
+{
+    // The WebSocket keeps the text of its own last error for good, so it is read only for an
+    // error that its TCP socket does not have.
+    if (transport && transport->error() == _error)
+        return transport->errorString();
+    return socket.errorString();
 }
 
 QString CServerHandler::serverText() const
@@ -134,11 +148,15 @@ QString CServerHandler::nextAttemptText() const
 
 void CServerHandler::reportConnectionEnd(const char *method)
 {
-    // A close by the server leaves no error of the socket's own.
-    const QString reason = socket.error() == QAbstractSocket::UnknownSocketError
-                                   && socket.errorString() == QLatin1String("Unknown error")
-                               ? QStringLiteral("closed by the server")
-                               : socket.errorString();
+    // The attempt's own reason; a close by the server leaves no error at all.
+    QString reason = attemptReason;
+    if (reason.isEmpty() && transport && transport->error() != QAbstractSocket::UnknownSocketError)
+        reason = transport->errorString();
+    if (reason.isEmpty())
+        reason = QStringLiteral("closed by the server");
+    // One sentence: the socket's texts may end with a full stop of their own.
+    while (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
     reportAttemptEnd(QStringLiteral("WARNING: [CServerHandler::%1] Connection to the server [%2] "
                                     "%3: %4. %5")
                          .arg(QLatin1String(method), serverText(),
@@ -186,6 +204,9 @@ void CServerHandler::socketDisconnectedSlot()
 
 void CServerHandler::socketErrorSlot(QAbstractSocket::SocketError _error)
 {
+    // The attempt's first error is its reason, also when its disconnection reports it.
+    if (attemptOpen && attemptReason.isEmpty())
+        attemptReason = errorText(_error);
     // A connected socket reports its loss through disconnected(). Before that, a refused
     // handshake reports nothing but this error, so the attempt ends here.
     if (!attemptOpen || socket.state() == QAbstractSocket::ConnectedState)
@@ -378,7 +399,9 @@ void CServerHandler::handleLoginAnswer(const QJsonObject &object)
                           "as [%2]")
                .arg(serverText(), login));
     emit changeServerStatus(COMM::Success);
-    // Downlinks queued while the link was down leave now.
+    // What waited for the login leaves now, in its order; a held request with a fresh response
+    // time.
+    releaseHeldRequest();
     queueMutex.lock();
     const bool queued = !queue.isEmpty();
     queueMutex.unlock();
@@ -494,20 +517,25 @@ void CServerHandler::newTaskSlot()
         queueMutex.unlock();
         return;
     }
-    // Downlinks wait for a logged-in link, in their order; the other requests go on and fail as
-    // their answers do not come.
-    qsizetype next = 0;
+    // Until a login is accepted only the probe and the login are written, and the queue keeps its
+    // order. The first device-list or last-packets request has its turn all the same: its
+    // response time runs while it waits, and at its end it fails as an unanswered one does.
     if (state != Verified) {
-        while (next < queue.size() && queue.at(next).type == SendDataTask)
-            ++next;
-        if (next == queue.size()) {
+        const qsizetype request = firstRequestIndex();
+        if (request < 0) {
             qDebug() << "[CServerHandler::newTaskSlot] Not logged in: downlinks wait";
             waitingMutex.unlock();
             queueMutex.unlock();
             return;
         }
+        curTask = queue.at(request).type;
+        requestHeld = true;
+        queueMutex.unlock();
+        qDebug() << "[CServerHandler::newTaskSlot] Not logged in: the request waits";
+        responseTimer->start(intervals.response);
+        return;
     }
-    const STask task = queue.takeAt(next);
+    const STask task = queue.takeFirst();
     curTask = task.type;
     const bool downlink = task.type == SendDataTask;
     if (downlink) {
@@ -524,9 +552,35 @@ void CServerHandler::newTaskSlot()
         emit downlinkTaken(task.devEui);
 }
 
+qsizetype CServerHandler::firstRequestIndex() const
+{
+    const auto request = std::find_if(queue.cbegin(), queue.cend(),
+                                      [](const STask &task) { return task.type != SendDataTask; });
+    return request == queue.cend() ? -1 : request - queue.cbegin();
+}
+
+void CServerHandler::releaseHeldRequest()
+{
+    if (!requestHeld)
+        return;
+    requestHeld = false;
+    responseTimer->stop();
+    curTask = IdleTask;
+    releaseWait();
+}
+
 void CServerHandler::waitingServerResponseTimeoutSlot()
 {
     responseTimer->stop();
+    if (requestHeld) {
+        // Never sent: it leaves the queue unanswered.
+        requestHeld = false;
+        queueMutex.lock();
+        const qsizetype request = firstRequestIndex();
+        if (request >= 0)
+            queue.removeAt(request);
+        queueMutex.unlock();
+    }
     // Also sound when no wait is held (the slot can be invoked by name).
     releaseWait();
     if (curTask == GetDevicesTask)

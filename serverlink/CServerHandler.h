@@ -10,6 +10,7 @@
 #include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWebSocket>
@@ -108,6 +109,8 @@ private:
     void endAttempt();
     // The server's address for log lines, without any user information.
     QString serverText() const;
+    // The text of a socket error of the current attempt.
+    QString errorText(QAbstractSocket::SocketError _error) const;
     // A log line that ends the attempt; the disconnection that follows writes none of its own.
     void reportAttemptEnd(const QString &line);
     // The attempt's line for a failed or lost connection, written by this method.
@@ -121,6 +124,10 @@ private:
     void sendMessage(const QString &json);
     void enqueueTask(const STask &task);
     void releaseWait();
+    // The first queued request that is not a downlink, or -1. Called with queueMutex held.
+    qsizetype firstRequestIndex() const;
+    // Ends the wait of a request whose turn came before the login; it keeps its place.
+    void releaseHeldRequest();
     void handleLoginAnswer(const QJsonObject &object);
     void handleVerifiedMessage(const QJsonObject &object);
     void handleDevicesListAnswer(const QJsonObject &object);
@@ -131,6 +138,9 @@ private:
     QList<STask> queue;
     // Per DevEUI, the downlinks in `queue`.
     QHash<QString, int> downlinksWaiting;
+    // The wait in progress belongs to the first request in `queue` that is not a downlink: its
+    // turn came while the link was not logged in, and it was not sent.
+    bool requestHeld = false;
     QMutex queueMutex;
     QMutex taskSlotMutex;
     QMutex waitingMutex;
@@ -157,6 +167,10 @@ private:
     bool attemptReported = false;
     // The socket of the current attempt has connected.
     bool connectedOnce = false;
+    // The text of the current attempt's first socket error; empty until one comes.
+    QString attemptReason;
+    // The TCP socket of the current attempt, a child of `socket`.
+    QPointer<QAbstractSocket> transport;
     // The probe was answered, but without "err_string".
     bool unusableProbeReply = false;
     // Arrivals of bytes, frames and pongs; the count at the last ping and at the ping whose

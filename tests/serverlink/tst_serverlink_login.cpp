@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -43,6 +44,10 @@ private slots:
     void stalledAnswerIsGivenUp();
     void linkStateLines_data();
     void linkStateLines();
+    void attemptReasons_data();
+    void attemptReasons();
+    void refusedLoginAfterConnect_data();
+    void refusedLoginAfterConnect();
 
 private:
     std::unique_ptr<TempWorkDir> workDir;
@@ -562,6 +567,141 @@ void TestServerLinkLogin::linkStateLines()
     // Never the password.
     for (const QString &logged : log->lines())
         QVERIFY2(!logged.contains(QLatin1String("secret")), qPrintable(logged));
+}
+
+void TestServerLinkLogin::attemptReasons_data()
+{
+    QTest::addColumn<QStringList>("attempts"); // how the server meets each attempt in turn
+    QTest::addColumn<QStringList>("lines");    // the link's log lines, %1 the server's address
+
+    const QString loggedIn
+        = QStringLiteral("INFO: [CServerHandler::handleLoginAnswer] Logged in to "
+                         "the server [%1] as [admin]");
+    const QString end
+        = QStringLiteral("WARNING: [CServerHandler::%1] Connection to the server [%2] "
+                         "%3: %4. Next attempt in 200 ms.");
+    const QString forbidden
+        = end.arg(QStringLiteral("socketErrorSlot"), QStringLiteral("%1"), QStringLiteral("failed"),
+                  QStringLiteral("QWebSocketPrivate::processHandshake: Unhandled http status code: "
+                                 "403 (Forbidden)"));
+    const QString refused = end.arg(QStringLiteral("socketDisconnectedSlot"), QStringLiteral("%1"),
+                                    QStringLiteral("failed"), QStringLiteral("Connection refused"));
+    const QString dropped
+        = end.arg(QStringLiteral("socketDisconnectedSlot"), QStringLiteral("%1"),
+                  QStringLiteral("lost"), QStringLiteral("The remote host closed the connection"));
+    const QString closed = end.arg(QStringLiteral("socketDisconnectedSlot"), QStringLiteral("%1"),
+                                   QStringLiteral("lost"), QStringLiteral("closed by the server"));
+
+    QTest::addRow("403, then a login, then a drop")
+        << QStringList{"403", "drop"} << QStringList{forbidden, loggedIn, dropped};
+    QTest::addRow("403, then a login, then a close by the server")
+        << QStringList{"403", "close"} << QStringList{forbidden, loggedIn, closed};
+    QTest::addRow("connection refused, then a login, then a drop")
+        << QStringList{"refuse", "drop"} << QStringList{refused, loggedIn, dropped};
+    QTest::addRow("a drop, then a 403")
+        << QStringList{"drop", "403"} << QStringList{loggedIn, dropped, forbidden};
+    QTest::addRow("a drop, then a connection refused")
+        << QStringList{"drop", "refuse"} << QStringList{loggedIn, dropped, refused};
+    QTest::addRow("403, then a connection refused")
+        << QStringList{"403", "refuse"} << QStringList{forbidden, refused};
+}
+
+void TestServerLinkLogin::attemptReasons()
+{
+    QFETCH(QStringList, attempts);
+    QFETCH(QStringList, lines);
+
+    f->makeLink(withReconnect(200));
+    const QString url = f->fake->url();
+    const quint16 port = f->fake->port();
+    // Sets the server up for the next attempt as each attempt ends; after the last one the
+    // period is a long one, so no attempt follows.
+    bool listening = true;
+    QString loginEnd; // the current attempt: a login it gives ends with a "close" or a drop
+    const auto prepare = [&]() {
+        if (attempts.isEmpty()) {
+            f->link->setIntervals(LinkUnderTest::longPeriods());
+            return;
+        }
+        const QString attempt = attempts.takeFirst();
+        if (attempt == QLatin1String("refuse"))
+            f->fake->close();
+        else if (!listening)
+            QVERIFY(f->fake->listen(QHostAddress::LocalHost, port));
+        listening = attempt != QLatin1String("refuse");
+        f->fake->setHandshake(attempt == QLatin1String("403")
+                                  ? NetServerCore::Handshake::RefuseAndClose
+                                  : NetServerCore::Handshake::Accept);
+        loginEnd = attempt;
+    };
+    bool started = false;
+    // Declared last, so that the handler goes before what it refers to.
+    QObject handlerScope;
+    connect(f->link.get(), &CServerHandler::changeServerStatus, &handlerScope,
+            [&](COMM::EServerStatus status) {
+                if (status == COMM::Disconnected && started)
+                    prepare();
+                if (status != COMM::Success)
+                    return;
+                FakeNetworkServer *fake = f->fake.get();
+                QTimer::singleShot(0, fake, [fake, close = loginEnd == QLatin1String("close")]() {
+                    if (close)
+                        fake->closeConnections();
+                    else
+                        fake->dropConnections();
+                });
+            });
+    prepare();
+    f->link->connectSlot(url, QStringLiteral("admin"), QStringLiteral("admin"));
+    started = true;
+
+    QStringList expected;
+    for (const QString &line : lines)
+        expected << line.arg(url);
+    QTRY_COMPARE(log->lines().filter(QStringLiteral("[CServerHandler::")).size(), expected.size());
+    QCOMPARE(log->lines().filter(QStringLiteral("[CServerHandler::")), expected);
+}
+
+void TestServerLinkLogin::refusedLoginAfterConnect_data()
+{
+    QTest::addColumn<QString>("before"); // the link when Connect is pressed
+    QTest::addColumn<bool>("retried");
+
+    QTest::addRow("Connect while logged in: retried") << QStringLiteral("logged in") << true;
+    QTest::addRow("Connect while a refused login's connection is open: retried")
+        << QStringLiteral("refused") << true;
+    QTest::addRow("first Connect of the run: not retried") << QString() << false;
+}
+
+void TestServerLinkLogin::refusedLoginAfterConnect()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, retried);
+
+    f->makeLink(withReconnect(200));
+    if (before == QLatin1String("logged in")) {
+        QVERIFY(f->login());
+    } else if (before == QLatin1String("refused")) {
+        f->fake->setCredentials(QStringLiteral("admin"), QStringLiteral("other"));
+        f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+        QTRY_COMPARE(f->seenStatuses(), (QList<int>{5, 1, 3, 4}));
+    }
+    const int attempts = f->fake->connectionAttempts();
+    f->fake->setCredentials(QStringLiteral("admin"), QStringLiteral("other"));
+    QSignalSpy refusals(f->fake.get(), &NetServerCore::loginRefused);
+    f->link->connectSlot(f->fake->url(), QStringLiteral("admin"), QStringLiteral("admin"));
+    QVERIFY(refusals.wait());
+    QTRY_COMPARE(f->seenStatuses().constLast(), 4);
+
+    // The server keeps the refused connection open; closing the earlier one started the period.
+    if (retried) {
+        QVERIFY(refusals.wait());
+        QCOMPARE(f->fake->connectionAttempts(), attempts + 2);
+    } else {
+        QVERIFY(!refusals.wait(1000));
+        QCOMPARE(f->fake->connectionAttempts(), attempts + 1);
+        QCOMPARE(f->fake->connectionCount(), 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServerLinkLogin)

@@ -23,6 +23,8 @@ private slots:
     void refusals();
     void downlinksWaitForLogin_data();
     void downlinksWaitForLogin();
+    void requestsWaitForLogin_data();
+    void requestsWaitForLogin();
 
 private:
     std::unique_ptr<TempWorkDir> workDir;
@@ -42,6 +44,13 @@ int sendLines(const DebugCapture &debug)
     for (const QString &message : debug.messages())
         n += message.startsWith(QLatin1String("send: ")) ? 1 : 0;
     return n;
+}
+QStringList receivedCommands(const FakeNetworkServer &fake)
+{
+    QStringList commands;
+    for (const QJsonObject &object : fake.receivedObjects())
+        commands << object.value("cmd").toString();
+    return commands;
 }
 } // namespace
 
@@ -249,6 +258,117 @@ void TestServerLinkQueue::downlinksWaitForLogin()
                                  QStringLiteral("dev-a/03")}));
     QCOMPARE(f->link->waitingDownlinks(QStringLiteral("dev-a")), 0);
     QCOMPARE(f->link->waitingDownlinks(QStringLiteral("dev-b")), 0);
+}
+
+void TestServerLinkQueue::requestsWaitForLogin_data()
+{
+    QTest::addColumn<QString>("when"); // where the next attempt is when the request's turn comes
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("expires"); // no login within the request's response time
+
+    QTest::addRow("device list, turn in the probe wait")
+        << QStringLiteral("probe") << QStringLiteral("get_devices_req") << false;
+    QTest::addRow("device list, turn in the login wait")
+        << QStringLiteral("login") << QStringLiteral("get_devices_req") << false;
+    QTest::addRow("last packets, turn in the login wait")
+        << QStringLiteral("login") << QStringLiteral("get_data_req") << false;
+    QTest::addRow("device list, turn while the link is down")
+        << QStringLiteral("down") << QStringLiteral("get_devices_req") << false;
+    QTest::addRow("device list, no login within its response time")
+        << QStringLiteral("login") << QStringLiteral("get_devices_req") << true;
+}
+
+void TestServerLinkQueue::requestsWaitForLogin()
+{
+    QFETCH(QString, when);
+    QFETCH(QString, command);
+    QFETCH(bool, expires);
+
+    // The test ends the waits and opens the attempts itself, so each stays where it stops.
+    CServerHandler::SIntervals periods = LinkUnderTest::longPeriods();
+    QVERIFY(f->login());
+    // A last-packets request holds the queue for its response time; the others queue behind it.
+    f->link->getDeviceLastPackets(QStringLiteral("a1"));
+    QVERIFY(f->fake->waitForCommand(QStringLiteral("get_data_req")));
+    f->link->sendData(QStringLiteral("dev-a"), "01");
+    if (command == QLatin1String("get_devices_req"))
+        QVERIFY(f->link->getDevicesList({QStringLiteral("F1")}));
+    else
+        f->link->getDeviceLastPackets(QStringLiteral("b2"));
+    f->link->sendData(QStringLiteral("dev-b"), "02");
+
+    // Lost; the next attempt stops where the row's turn comes.
+    if (when == QLatin1String("probe"))
+        f->fake->setProbeReply(NetServerCore::ProbeReply::None);
+    else if (when == QLatin1String("login"))
+        f->fake->setAuthReplyEnabled(false);
+    else
+        f->fake->setHandshake(NetServerCore::Handshake::RefuseAndClose);
+    f->fake->dropConnections();
+    QTRY_COMPARE(f->seenStatuses().mid(4), QList<int>{5});
+    f->fake->clearReceived();
+    QVERIFY(QMetaObject::invokeMethod(f->link.get(), "reconnectLastAuthData"));
+    if (when == QLatin1String("probe"))
+        QTRY_COMPARE(f->seenStatuses().mid(4), (QList<int>{5, 1}));
+    else if (when == QLatin1String("login"))
+        QTRY_COMPARE(f->seenStatuses().mid(4), (QList<int>{5, 1, 3}));
+    else
+        QTRY_VERIFY(f->fake->refusedHandshakes() >= 1);
+
+    // The request in flight ends its wait, so the next one's turn comes before any login.
+    if (expires) {
+        periods.response = 200;
+        f->link->setIntervals(periods);
+    }
+    const int beforeTurn = f->fake->received().size();
+    f->debug->clear();
+    QVERIFY(QMetaObject::invokeMethod(f->link.get(), "waitingServerResponseTimeoutSlot"));
+    QVERIFY(!f->fake->waitForTexts(beforeTurn + 1, 300));
+    if (expires) {
+        // Its response time over, it fails as an unanswered one does, and leaves the queue.
+        QTRY_COMPARE(f->devicesSpy->count(), 1);
+        QCOMPARE(f->devicesSpy->first().at(0).toBool(), false);
+        QTRY_VERIFY(f->debug->contains(Held));
+    } else {
+        QCOMPARE(f->devicesSpy->count(), 0);
+    }
+    QCOMPARE(sendLines(*f->debug), 0);
+
+    // The login: its real answer is taken, then the queue leaves in its order.
+    if (when == QLatin1String("probe")) {
+        f->fake->setProbeReply(NetServerCore::ProbeReply::WithErrString);
+        f->fake->sendText(QStringLiteral(R"({"cmd":"cmd","err_string":"unknown_cmd"})"));
+    } else if (when == QLatin1String("login")) {
+        f->fake->answerHeldLogins();
+    } else {
+        f->fake->setHandshake(NetServerCore::Handshake::Accept);
+        QVERIFY(QMetaObject::invokeMethod(f->link.get(), "reconnectLastAuthData"));
+    }
+    QTRY_COMPARE(f->seenStatuses().constLast(), 0);
+    QCOMPARE(f->seenStatuses().mid(f->seenStatuses().size() - 3), (QList<int>{1, 3, 0}));
+    QVERIFY(!f->seenStatuses().contains(4));
+    if (command == QLatin1String("get_data_req") && !expires) {
+        QVERIFY(f->fake->waitForCommand(command));
+        QVERIFY(QMetaObject::invokeMethod(f->link.get(), "waitingServerResponseTimeoutSlot"));
+    }
+    QStringList expected{QStringLiteral("cmd"), QStringLiteral("auth_req"),
+                         QStringLiteral("send_data_req")};
+    if (!expires)
+        expected << command;
+    expected << QStringLiteral("send_data_req");
+    QTRY_COMPARE(receivedCommands(*f->fake), expected);
+    const QList<QJsonObject> downlinks = f->fake->receivedCommands(QStringLiteral("send_data_req"));
+    QCOMPARE(downlinks.at(0).value("data_list")[0]["devEui"].toString(), QStringLiteral("dev-a"));
+    QCOMPARE(downlinks.at(1).value("data_list")[0]["devEui"].toString(), QStringLiteral("dev-b"));
+    if (command == QLatin1String("get_devices_req")) {
+        // One answer only: the server's list, or the failure at the end of the response time.
+        QTRY_COMPARE(f->devicesSpy->count(), 1);
+        QCOMPARE(f->devicesSpy->first().at(0).toBool(), !expires);
+    } else {
+        QCOMPARE(f->fake->receivedCommands(command).first().value("devEui").toString(),
+                 QStringLiteral("B2"));
+    }
+    QVERIFY(!f->fake->waitForTexts(expected.size() + 1, 300));
 }
 
 QTEST_GUILESS_MAIN(TestServerLinkQueue)

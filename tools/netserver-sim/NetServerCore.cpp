@@ -6,6 +6,8 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <utility>
+
 namespace {
 constexpr int MaxRememberedPackets = 10;
 
@@ -133,6 +135,13 @@ void NetServerCore::dropConnections()
         client->abort();
 }
 
+void NetServerCore::closeConnections()
+{
+    const QList<QWebSocket *> open = clients;
+    for (QWebSocket *client : open)
+        client->close();
+}
+
 void NetServerCore::acceptTcpConnection()
 {
     while (QTcpSocket *tcp = tcpServer->nextPendingConnection()) {
@@ -171,6 +180,7 @@ void NetServerCore::acceptWebSocket()
         connect(client, &QWebSocket::disconnected, this, [this, client]() {
             clients.removeAll(client);
             loggedIn.remove(client);
+            heldLogins.remove(client);
             client->deleteLater();
             emit activity(QStringLiteral("connection from %1 closed").arg(peerText(client)));
             emit clientDisconnected();
@@ -230,6 +240,7 @@ void NetServerCore::answerAuth(QWebSocket *client, const QJsonObject &request)
         = login == acceptedLogin
           && request.value(QStringLiteral("password")).toString() == acceptedPassword;
     if (!authReply) {
+        heldLogins.insert(client, request);
         emit activity(QStringLiteral("login request of \"%1\" left unanswered").arg(login));
         return;
     }
@@ -246,6 +257,14 @@ void NetServerCore::answerAuth(QWebSocket *client, const QJsonObject &request)
         emit loginAccepted(login);
     else
         emit loginRefused(login);
+}
+
+void NetServerCore::answerHeldLogins()
+{
+    authReply = true;
+    const QHash<QWebSocket *, QJsonObject> held = std::exchange(heldLogins, {});
+    for (auto login = held.cbegin(); login != held.cend(); ++login)
+        answerAuth(login.key(), login.value());
 }
 
 void NetServerCore::answerDevices(QWebSocket *client)

@@ -40,6 +40,8 @@ public:
     void setCredentials(const QString &login, const QString &password);
     // Off: "auth_req" is recorded but not answered (the caller answers with sendText).
     void setAuthReplyEnabled(bool enabled) { authReply = enabled; }
+    // Turns the login replies on and answers the logins left unanswered while they were off.
+    void answerHeldLogins();
     void setDevicesList(const QJsonArray &devicesList) { devices = devicesList; }
     void setDevicesReplyEnabled(bool enabled) { devicesReply = enabled; }
     // The "data_list" answered for a DevEUI (compared without regard to case).
@@ -55,6 +57,8 @@ public:
     int pushUplink(QJsonObject uplink);
     // Aborts every connection without a closing handshake.
     void dropConnections();
+    // Closes every connection with a closing handshake (normal closure).
+    void closeConnections();
 
     QStringList received() const { return receivedTexts; }
     void clearReceived() { receivedTexts.clear(); }
@@ -90,6 +94,8 @@ private:
     QWebSocketServer *wsServer = nullptr;
     QList<QWebSocket *> clients;
     QHash<QWebSocket *, bool> loggedIn;
+    // The last "auth_req" of each connection left unanswered.
+    QHash<QWebSocket *, QJsonObject> heldLogins;
     QStringList receivedTexts;
     ProbeReply probeReply = ProbeReply::WithErrString;
     Handshake handshake = Handshake::Accept;
