@@ -578,10 +578,16 @@ bool CDataBaseHandler::updateRegInfo(DB::SRegInfoUpdate info)
     const QString &unitCol = dataCol(Index::Unit);
     const QString &deviceCol = dataCol(Index::Device);
     const QString &regAddrCol = dataCol(Index::RegAddr);
+    if (info.registers.isEmpty())
+        return true;
+    // One edit is stored whole or not at all.
+    if (!beginTransaction("updateRegInfo"))
+        return false;
     QSqlQuery query(db);
     query.prepare(DB::fillTemplate(
         QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
         {DB::DbNames::DevDataTable, startValueCol, gratingCol, unitCol, deviceCol, regAddrCol}));
+    bool done = true;
     for (const DB::SRegisterParam &reg : info.registers) {
         query.bindValue(placeholder(startValueCol), reg.extraValue);
         query.bindValue(placeholder(gratingCol), reg.multiplier);
@@ -592,10 +598,12 @@ bool CDataBaseHandler::updateRegInfo(DB::SRegInfoUpdate info)
             addLog(
                 QStringLiteral("ERROR: [CDataBaseHandler::updateRegInfo] Invalid SQL request [1]"));
             addLog(query.lastQuery());
-            return false;
+            done = false;
+            break;
         }
     }
-    return true;
+    query.finish();
+    return endTransaction(done, "updateRegInfo");
 }
 
 bool CDataBaseHandler::updateTCPRegInfo(DB::SRegInfoUpdate info)

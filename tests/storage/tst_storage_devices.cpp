@@ -36,7 +36,8 @@ private slots:
     void failedDeleteLeavesDevice();
     void updateRegInfo_data();
     void updateRegInfo();
-    void failedUpdateStopsAtFailingRegister();
+    void failedUpdateChangesNothing_data();
+    void failedUpdateChangesNothing();
     void updateTCPRegInfo();
     void writesWhileListIsOpen();
     void otherKind();
@@ -483,13 +484,28 @@ void tst_StorageDevices::updateRegInfo()
     QCOMPARE(side->scalar(QStringLiteral("SELECT port FROM devices;")).toInt(), 5020);
 }
 
-void tst_StorageDevices::failedUpdateStopsAtFailingRegister()
+void tst_StorageDevices::failedUpdateChangesNothing_data()
 {
+    QTest::addColumn<QString>("trigger");
+
+    const QString trigger = QStringLiteral("CREATE TRIGGER fail BEFORE UPDATE ON dev_data WHEN "
+                                           "NEW.reg_addr = %1 BEGIN SELECT RAISE(%2, 'forced'); "
+                                           "END;");
+    QTest::addRow("third register aborted") << trigger.arg(102).arg(QStringLiteral("ABORT"));
+    QTest::addRow("second register aborted") << trigger.arg(101).arg(QStringLiteral("ABORT"));
+    QTest::addRow("third register fails") << trigger.arg(102).arg(QStringLiteral("FAIL"));
+    // SQLite ends the whole transaction itself.
+    QTest::addRow("third register rolls back") << trigger.arg(102).arg(QStringLiteral("ROLLBACK"));
+}
+
+// An edit is stored whole or not at all.
+void tst_StorageDevices::failedUpdateChangesNothing()
+{
+    QFETCH(QString, trigger);
+
     QVERIFY(storage->registerNewDevice(device(QStringLiteral("M1"), QString(), 100, {0, 1, 2}),
                                        ProtocolModbus));
-    QVERIFY(side->exec(QStringLiteral("CREATE TRIGGER fail BEFORE UPDATE ON dev_data WHEN "
-                                      "NEW.reg_addr = 101 BEGIN SELECT RAISE(ABORT, 'forced'); "
-                                      "END;")));
+    QVERIFY2(side->exec(trigger), qPrintable(side->lastError()));
     DB::SRegInfoUpdate update;
     update.deviceId = idOf(QStringLiteral("M1"), ProtocolModbus);
     for (quint32 address : {100, 101, 102})
@@ -502,9 +518,16 @@ void tst_StorageDevices::failedUpdateStopsAtFailingRegister()
                           QStringLiteral("UPDATE dev_data SET start_value=:start_value, "
                                          "grating_period=:grating_period, unit=:unit WHERE "
                                          "device=:device AND reg_addr=:reg_addr;")}));
-    QCOMPARE(
-        side->column(QStringLiteral("SELECT ifnull(unit, '-') FROM dev_data ORDER BY reg_addr;")),
-        QStringList({"A", "-", "-"}));
+    const QString unitsSql = QStringLiteral(
+        "SELECT ifnull(unit, '-') || ' ' || grating_period FROM dev_data ORDER BY reg_addr;");
+    QCOMPARE(side->column(unitsSql), QStringList({"- 1.0", "- 1.0", "- 1.0"}));
+
+    // Nothing is left open: the same edit goes through once the fault is gone.
+    QVERIFY(side->exec(QStringLiteral("DROP TRIGGER fail;")));
+    log->clear();
+    QVERIFY(storage->updateRegInfo(update));
+    QCOMPARE(log->lines(), QStringList());
+    QCOMPARE(side->column(unitsSql), QStringList({"A 2.0", "A 2.0", "A 2.0"}));
 }
 
 void tst_StorageDevices::updateTCPRegInfo()
