@@ -228,20 +228,28 @@ void tst_StorageDevices::duplicateDevEui_data()
     QTest::addColumn<QString>("firstEui");
     QTest::addColumn<ProtocolOption>("secondKind");
     QTest::addColumn<QString>("secondEui");
+    // The first device's DevEUI rewritten in lower case, as files of earlier versions hold it.
+    QTest::addColumn<bool>("lowerInFile");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QStringList>("registered"); // getRegisteredDevices(secondKind), sorted
 
     QTest::addRow("modbus twice") << ProtocolModbus << "70B3D5" << ProtocolModbus << "70B3D5"
-                                  << false << QStringList{"70B3D5"};
+                                  << false << false << QStringList{"70B3D5"};
     QTest::addRow("tcp twice") << ProtocolTCP << "70B3D5" << ProtocolTCP << "70B3D5" << false
-                               << QStringList{"70B3D5"};
-    QTest::addRow("once in each table")
-        << ProtocolModbus << "70B3D5" << ProtocolTCP << "70B3D5" << true << QStringList{"70B3D5"};
+                               << false << QStringList{"70B3D5"};
+    QTest::addRow("once in each table") << ProtocolModbus << "70B3D5" << ProtocolTCP << "70B3D5"
+                                        << false << true << QStringList{"70B3D5"};
     QTest::addRow("letter case differs") << ProtocolModbus << "70b3d5" << ProtocolModbus << "70B3D5"
-                                         << true << QStringList{"70B3D5", "70B3D5"};
+                                         << false << false << QStringList{"70B3D5"};
     QTest::addRow("letter case differs tcp")
-        << ProtocolTCP << "70B3D5ab" << ProtocolTCP << "70B3D5AB" << true
-        << QStringList{"70B3D5AB", "70B3D5AB"};
+        << ProtocolTCP << "70B3D5AB" << ProtocolTCP << "70b3D5aB" << false << false
+        << QStringList{"70B3D5AB"};
+    QTest::addRow("stored in lower case before")
+        << ProtocolModbus << "70B3D5EF" << ProtocolModbus << "70B3D5EF" << true << false
+        << QStringList{"70B3D5EF"};
+    QTest::addRow("stored in lower case before tcp")
+        << ProtocolTCP << "70B3D5EF" << ProtocolTCP << "70b3d5EF" << true << false
+        << QStringList{"70B3D5EF"};
 }
 
 void tst_StorageDevices::duplicateDevEui()
@@ -250,11 +258,18 @@ void tst_StorageDevices::duplicateDevEui()
     QFETCH(QString, firstEui);
     QFETCH(ProtocolOption, secondKind);
     QFETCH(QString, secondEui);
+    QFETCH(bool, lowerInFile);
     QFETCH(bool, accepted);
     QFETCH(QStringList, registered);
 
     QVERIFY(
         storage->registerNewDevice(device(firstEui, QStringLiteral("first"), 0, {0}), firstKind));
+    // Stored in upper case, as uplinks carry it.
+    QCOMPARE(side->column(QStringLiteral("SELECT dev_eui FROM %1;").arg(tableOf(firstKind))),
+             QStringList{firstEui.toUpper()});
+    if (lowerInFile)
+        QVERIFY(side->exec(
+            QStringLiteral("UPDATE %1 SET dev_eui=lower(dev_eui);").arg(tableOf(firstKind))));
     log->clear();
     QCOMPARE(storage->registerNewDevice(device(secondEui, QStringLiteral("second"), 10, {0}),
                                         secondKind),
@@ -265,7 +280,7 @@ void tst_StorageDevices::duplicateDevEui()
         QCOMPARE(log->lines(),
                  QStringList{QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Device "
                                             "[%1] already exist!")
-                                 .arg(secondEui)});
+                                 .arg(secondEui.toUpper())});
         QCOMPARE(rowCount(tableOf(secondKind)), 1);
         QCOMPARE(side->scalar(QStringLiteral("SELECT name FROM %1;").arg(tableOf(secondKind)))
                      .toString(),
