@@ -35,6 +35,13 @@ std::optional<QJsonDocument> parseJsonFile(QFile &file)
     return document;
 }
 
+// Devices are keyed by the upper-case DevEUI, as uplinks carry it; files written before may hold a
+// DevEUI in the case the server listed it.
+QString deviceKey(const QString &devEui)
+{
+    return devEui.toUpper();
+}
+
 } // namespace
 
 CAllDeviceHandler::CAllDeviceHandler() : QObject(nullptr) {}
@@ -192,6 +199,8 @@ std::optional<ProtocolOption> CAllDeviceHandler::getPortProtocol(quint16 port)
 void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, ProtocolOption Protocol)
 {
     QMutexLocker locker(&mutex);
+    const QString spelling = _devInfo.devEui;
+    _devInfo.devEui = deviceKey(spelling);
     QMap<quint16, CDeviceHandler *> &servers = Protocol == ProtocolTCP ? tcpServers : modbusServers;
     const quint16 port = quint16(_devInfo.port);
 
@@ -205,10 +214,13 @@ void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, Prot
     }
     server->appendDevice(_devInfo.devEui);
 
-    if (Protocol == ProtocolTCP)
+    if (Protocol == ProtocolTCP) {
         tcpDevices.insert(_devInfo.devEui, port);
-    else
+    } else if (spelling == _devInfo.devEui || !modbusDevices.contains(_devInfo.devEui)) {
+        // Of two spellings of one DevEUI the upper-case one keeps its registration, as storage
+        // keeps its values.
         modbusDevices.insert(_devInfo.devEui, _devInfo);
+    }
     addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
                .arg(_devInfo.devEui, QString::number(port)));
 }
@@ -216,6 +228,7 @@ void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, Prot
 void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
 {
     QMutexLocker locker(&mutex);
+    _devEui = deviceKey(_devEui);
     const auto removeFrom = [&](QMap<quint16, CDeviceHandler *> &servers) {
         CDeviceHandler *server = servers.value(_port);
         server->removeDevice(_devEui);
@@ -245,7 +258,7 @@ bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription 
                                                    uint16_t OldPort)
 {
     QMutexLocker locker(&mutex);
-    const QString &devEui = _devInfo.devEui;
+    const QString devEui = deviceKey(_devInfo.devEui);
     const quint16 newPort = quint16(_devInfo.port);
     if (!tcpDevices.contains(devEui)) {
         addLog(

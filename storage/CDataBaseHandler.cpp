@@ -47,6 +47,16 @@ const QString &deviceTableFor(ProtocolOption protocol)
     return protocol == ProtocolTCP ? DB::DbNames::DevicesTcpTable : DB::DbNames::DevicesTable;
 }
 
+// The id of the device with the DevEUI bound to :dev_eui, compared without regard to letter case:
+// files written before hold DevEUIs as the server listed them. Of two spellings of one DevEUI in
+// such a file the exact one is taken, else the older row.
+QString deviceIdSelect(const QString &table)
+{
+    return DB::fillTemplate(QStringLiteral("SELECT %1.%2 FROM %1 WHERE upper(%1.%3)=upper(:%3) "
+                                           "ORDER BY %1.%3=:%3 DESC, %1.%2 ASC LIMIT 1"),
+                            {table, devCol(DB::DeviceCol::Device), devCol(DB::DeviceCol::DevEui)});
+}
+
 QVariant nullText()
 {
     return QVariant(QMetaType::fromType<QString>());
@@ -361,13 +371,16 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &dev
     if (!beginTransaction("registerNewDevice"))
         return false;
 
+    // DevEUIs are stored in upper case, as uplinks carry them.
+    DB::SDeviceRegMapDescription device = devInfo;
+    device.devEui = devInfo.devEui.toUpper();
     const QString &table = deviceTableFor(protocol);
     QSqlQuery query(db);
     quint32 deviceId = 0;
-    bool done = checkNewDevice(query, table, devInfo.devEui)
-                && insertDeviceRow(query, table, devInfo, protocol)
-                && selectDeviceId(query, table, devInfo.devEui, deviceId)
-                && (protocol != ProtocolModbus || insertDeviceRegisters(query, deviceId, devInfo));
+    bool done = checkNewDevice(query, table, device.devEui)
+                && insertDeviceRow(query, table, device, protocol)
+                && selectDeviceId(query, table, device.devEui, deviceId)
+                && (protocol != ProtocolModbus || insertDeviceRegisters(query, deviceId, device));
     query.finish();
     return endTransaction(done, "registerNewDevice");
 }
@@ -375,8 +388,8 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &dev
 bool CDataBaseHandler::checkNewDevice(QSqlQuery &query, const QString &table, const QString &devEui)
 {
     const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
-    query.prepare(DB::fillTemplate(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2=:%2;"),
-                                   {table, devEuiCol}));
+    query.prepare(DB::fillTemplate(
+        QStringLiteral("SELECT COUNT(*) FROM %1 WHERE upper(%2)=upper(:%2);"), {table, devEuiCol}));
     query.bindValue(placeholder(devEuiCol), devEui);
     if (!query.exec()) {
         addLog(QStringLiteral("[CDataBaseHandler::registerNewDevice] Invalid SQL request [1]"));
@@ -422,10 +435,8 @@ bool CDataBaseHandler::insertDeviceRow(QSqlQuery &query, const QString &table,
 bool CDataBaseHandler::selectDeviceId(QSqlQuery &query, const QString &table, const QString &devEui,
                                       quint32 &deviceId)
 {
-    const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
-    query.prepare(DB::fillTemplate(QStringLiteral("SELECT %2 FROM %1 WHERE %3=:%3;"),
-                                   {table, devCol(DB::DeviceCol::Device), devEuiCol}));
-    query.bindValue(placeholder(devEuiCol), devEui);
+    query.prepare(deviceIdSelect(table) + QLatin1Char(';'));
+    query.bindValue(placeholder(devCol(DB::DeviceCol::DevEui)), devEui);
     if (!query.exec()) {
         addLog(QStringLiteral("[CDataBaseHandler::registerNewDevice] Invalid SQL request [3]"));
         return false;
@@ -578,10 +589,16 @@ bool CDataBaseHandler::updateRegInfo(DB::SRegInfoUpdate info)
     const QString &unitCol = dataCol(Index::Unit);
     const QString &deviceCol = dataCol(Index::Device);
     const QString &regAddrCol = dataCol(Index::RegAddr);
+    if (info.registers.isEmpty())
+        return true;
+    // One edit is stored whole or not at all.
+    if (!beginTransaction("updateRegInfo"))
+        return false;
     QSqlQuery query(db);
     query.prepare(DB::fillTemplate(
         QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
         {DB::DbNames::DevDataTable, startValueCol, gratingCol, unitCol, deviceCol, regAddrCol}));
+    bool done = true;
     for (const DB::SRegisterParam &reg : info.registers) {
         query.bindValue(placeholder(startValueCol), reg.extraValue);
         query.bindValue(placeholder(gratingCol), reg.multiplier);
@@ -592,10 +609,12 @@ bool CDataBaseHandler::updateRegInfo(DB::SRegInfoUpdate info)
             addLog(
                 QStringLiteral("ERROR: [CDataBaseHandler::updateRegInfo] Invalid SQL request [1]"));
             addLog(query.lastQuery());
-            return false;
+            done = false;
+            break;
         }
     }
-    return true;
+    query.finish();
+    return endTransaction(done, "updateRegInfo");
 }
 
 bool CDataBaseHandler::updateTCPRegInfo(DB::SRegInfoUpdate info)
@@ -624,11 +643,10 @@ DB::SRegisterParam CDataBaseHandler::getRegisterParam(QString devEui, quint32 re
     QMutexLocker locker(&mutex);
     const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
     const QString &regAddrCol = dataCol(Index::RegAddr);
-    static const QString statement = DB::fillTemplate(
-        QStringLiteral("SELECT * FROM %1 WHERE %1.%3 IN ( SELECT %2.%4 FROM %2 WHERE %2.%5=:%5 ) "
-                       "AND %1.%6=:%6;"),
-        {DB::DbNames::DevDataTable, DB::DbNames::DevicesTable, dataCol(Index::Device),
-         devCol(DB::DeviceCol::Device), devEuiCol, regAddrCol});
+    static const QString statement
+        = DB::fillTemplate(QStringLiteral("SELECT * FROM %1 WHERE %1.%2 = ( %3 ) AND %1.%4=:%4;"),
+                           {DB::DbNames::DevDataTable, dataCol(Index::Device),
+                            deviceIdSelect(DB::DbNames::DevicesTable), regAddrCol});
     QSqlQuery &query = registerParamQuery;
     if (!registerParamPrepared) {
         query = QSqlQuery(db);
@@ -873,11 +891,8 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
     QMutexLocker locker(&mutex);
     forgetImages();
     QSqlQuery query(db);
-    const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
-    query.prepare(
-        DB::fillTemplate(QStringLiteral("SELECT %2 FROM %1 WHERE %3=:%3;"),
-                         {DB::DbNames::DevicesTable, devCol(DB::DeviceCol::Device), devEuiCol}));
-    query.bindValue(placeholder(devEuiCol), regData.devEui);
+    query.prepare(deviceIdSelect(DB::DbNames::DevicesTable) + QLatin1Char(';'));
+    query.bindValue(placeholder(devCol(DB::DeviceCol::DevEui)), regData.devEui);
     if (!query.exec()) {
         addLog(
             QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL request [1]"));

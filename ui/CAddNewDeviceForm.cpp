@@ -92,6 +92,8 @@ void CAddNewDeviceForm::refresh()
         registerModel->removeRows(0, registerModel->rowCount());
         selectedAppEui.clear();
     }
+    // Only the answer to this showing may offer devices.
+    deviceModel->removeRows(0, deviceModel->rowCount());
 
     devicesStack->setCurrentIndex(StatusPage);
     if (CServerHandler::getInstance()->getDevicesList(appEuis))
@@ -117,7 +119,7 @@ void CAddNewDeviceForm::getDevicesListRespSlot(bool status,
     CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
     deviceModel->removeRows(0, deviceModel->rowCount());
     for (const API::SServerDeviceInfo &info : _regInfoList) {
-        if (registered.contains(info.devEui))
+        if (registered.contains(info.devEui, Qt::CaseInsensitive))
             continue;
         const bool known = protocol == ProtocolTCP ? registry->isTCPTemplateExist(info.appEui)
                                                    : registry->isDeviceTemplateExist(info.appEui);
@@ -201,8 +203,9 @@ void CAddNewDeviceForm::addDeviceSlot()
     }
     portErrorButton->hide();
 
+    // A device is chosen only on the list page, from the list this showing's answer brought.
     const QModelIndex current = deviceList->currentIndex();
-    if (!current.isValid())
+    if (devicesStack->currentIndex() != ListPage || !current.isValid())
         return;
 
     DB::SDeviceRegMapDescription devInfo;

@@ -622,6 +622,10 @@ void MainWindow::refreshDevicesTCPSlot(QString _search)
 
 void MainWindow::newDataForDeviceSlot(QString _devEui)
 {
-    if (currentCell(modbusDeviceList, DB::DeviceCol::DevEui).toString() == _devEui)
+    // Uplinks carry the DevEUI in upper case; files written before may hold it in lower case.
+    if (currentCell(modbusDeviceList, DB::DeviceCol::DevEui)
+            .toString()
+            .compare(_devEui, Qt::CaseInsensitive)
+        == 0)
         refreshRegisterSlot();
 }

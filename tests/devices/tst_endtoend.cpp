@@ -6,11 +6,13 @@
 #include "FreePort.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
+#include "SideConnection.h"
 #include "StorageThread.h"
 #include "TempWorkDir.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
@@ -28,10 +30,15 @@ private slots:
 
     void modbusDeviceServesPushedUplink();
     void transparentDeviceBothWays();
+    void deviceStoredInOtherLetterCase_data();
+    void deviceStoredInOtherLetterCase();
 
 private:
+    // Stores the device and hands it to the registry. With `inFile`, the stored DevEUI is
+    // rewritten to that spelling first, as files of earlier versions hold it, and the registry
+    // gets it so, as start-up reads it from the file.
     void registerDevice(const QString &devEui, const QString &appEui, quint16 port,
-                        ProtocolOption protocol);
+                        ProtocolOption protocol, const QString &inFile = QString());
 
     std::unique_ptr<TempWorkDir> work;
     std::unique_ptr<LogCapture> log;
@@ -98,7 +105,7 @@ void tst_EndToEnd::initTestCase()
 }
 
 void tst_EndToEnd::registerDevice(const QString &devEui, const QString &appEui, quint16 port,
-                                  ProtocolOption protocol)
+                                  ProtocolOption protocol, const QString &inFile)
 {
     DB::SDeviceRegMapDescription info;
     info.devEui = devEui;
@@ -109,6 +116,14 @@ void tst_EndToEnd::registerDevice(const QString &devEui, const QString &appEui, 
         info.registers = registry->getTemplateRegMap(appEui).registers;
     info.port = port;
     QVERIFY(storage->registerNewDevice(info, protocol));
+    if (!inFile.isEmpty()) {
+        SideConnection side;
+        QVERIFY(side.exec(QStringLiteral("UPDATE %1 SET dev_eui='%2' WHERE dev_eui='%3';")
+                              .arg(protocol == ProtocolTCP ? DB::DbNames::DevicesTcpTable
+                                                           : DB::DbNames::DevicesTable,
+                                   inFile, devEui)));
+        info.devEui = inFile;
+    }
     registry->addNewDevice(info, protocol);
 }
 
@@ -172,6 +187,50 @@ void tst_EndToEnd::transparentDeviceBothWays()
         QStringLiteral("INFO: [CAllDeviceHandler::Parse_Data_from_Device] Recived data "
                        "[03000009030003616263] from device [%1].")
             .arg(TcpEui)));
+}
+
+void tst_EndToEnd::deviceStoredInOtherLetterCase_data()
+{
+    QTest::addColumn<ProtocolOption>("kind");
+    QTest::addColumn<QString>("inFile");
+
+    QTest::addRow("modbus, lower case") << ProtocolModbus << "70b3d5e75e0e2e1a";
+    QTest::addRow("modbus, mixed case") << ProtocolModbus << "70B3d5E75e0E2e1B";
+    QTest::addRow("transparent, lower case") << ProtocolTCP << "70b3d5e75e0e2e1c";
+}
+
+// Uplinks carry the DevEUI in upper case, whatever the server's device list gave.
+void tst_EndToEnd::deviceStoredInOtherLetterCase()
+{
+    QFETCH(ProtocolOption, kind);
+    QFETCH(QString, inFile);
+
+    const QString devEui = inFile.toUpper();
+    const quint16 port = freePort();
+    QTcpSocket client;
+    if (kind == ProtocolModbus) {
+        registerDevice(devEui, ModbusAppEui, port, kind, inFile);
+        QSignalSpy stored(registry, &CAllDeviceHandler::newDataForDevice);
+        QCOMPARE(fake->pushUplink(rx(devEui, "010102fffe")), 1);
+        QVERIFY(stored.wait(10000));
+        QCOMPARE(ModbusClient::readHoldingAside(port, StartAddr, 2),
+                 (QList<quint16>{0x0102, 0xfffe}));
+    } else {
+        registerDevice(devEui, TcpAppEui, port, kind, inFile);
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(5000));
+        QCOMPARE(fake->pushUplink(rx(devEui, "03000003030001616263")), 1);
+        QTRY_COMPARE(client.bytesAvailable(), 3);
+        QCOMPARE(client.readAll(), QByteArray("abc"));
+    }
+
+    // Removed with the DevEUI as the file holds it, it frees its port.
+    registry->removeDevice(inFile, port);
+    QVERIFY(!registry->getPortProtocol(port).has_value());
+    QTRY_VERIFY([port] {
+        QTcpServer probe;
+        return probe.listen(QHostAddress::Any, port);
+    }());
 }
 
 QTEST_GUILESS_MAIN(tst_EndToEnd)

@@ -36,7 +36,8 @@ private slots:
     void failedDeleteLeavesDevice();
     void updateRegInfo_data();
     void updateRegInfo();
-    void failedUpdateStopsAtFailingRegister();
+    void failedUpdateChangesNothing_data();
+    void failedUpdateChangesNothing();
     void updateTCPRegInfo();
     void writesWhileListIsOpen();
     void otherKind();
@@ -227,20 +228,28 @@ void tst_StorageDevices::duplicateDevEui_data()
     QTest::addColumn<QString>("firstEui");
     QTest::addColumn<ProtocolOption>("secondKind");
     QTest::addColumn<QString>("secondEui");
+    // The first device's DevEUI rewritten in lower case, as files of earlier versions hold it.
+    QTest::addColumn<bool>("lowerInFile");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QStringList>("registered"); // getRegisteredDevices(secondKind), sorted
 
     QTest::addRow("modbus twice") << ProtocolModbus << "70B3D5" << ProtocolModbus << "70B3D5"
-                                  << false << QStringList{"70B3D5"};
+                                  << false << false << QStringList{"70B3D5"};
     QTest::addRow("tcp twice") << ProtocolTCP << "70B3D5" << ProtocolTCP << "70B3D5" << false
-                               << QStringList{"70B3D5"};
-    QTest::addRow("once in each table")
-        << ProtocolModbus << "70B3D5" << ProtocolTCP << "70B3D5" << true << QStringList{"70B3D5"};
+                               << false << QStringList{"70B3D5"};
+    QTest::addRow("once in each table") << ProtocolModbus << "70B3D5" << ProtocolTCP << "70B3D5"
+                                        << false << true << QStringList{"70B3D5"};
     QTest::addRow("letter case differs") << ProtocolModbus << "70b3d5" << ProtocolModbus << "70B3D5"
-                                         << true << QStringList{"70B3D5", "70B3D5"};
+                                         << false << false << QStringList{"70B3D5"};
     QTest::addRow("letter case differs tcp")
-        << ProtocolTCP << "70B3D5ab" << ProtocolTCP << "70B3D5AB" << true
-        << QStringList{"70B3D5AB", "70B3D5AB"};
+        << ProtocolTCP << "70B3D5AB" << ProtocolTCP << "70b3D5aB" << false << false
+        << QStringList{"70B3D5AB"};
+    QTest::addRow("stored in lower case before")
+        << ProtocolModbus << "70B3D5EF" << ProtocolModbus << "70B3D5EF" << true << false
+        << QStringList{"70B3D5EF"};
+    QTest::addRow("stored in lower case before tcp")
+        << ProtocolTCP << "70B3D5EF" << ProtocolTCP << "70b3d5EF" << true << false
+        << QStringList{"70B3D5EF"};
 }
 
 void tst_StorageDevices::duplicateDevEui()
@@ -249,11 +258,18 @@ void tst_StorageDevices::duplicateDevEui()
     QFETCH(QString, firstEui);
     QFETCH(ProtocolOption, secondKind);
     QFETCH(QString, secondEui);
+    QFETCH(bool, lowerInFile);
     QFETCH(bool, accepted);
     QFETCH(QStringList, registered);
 
     QVERIFY(
         storage->registerNewDevice(device(firstEui, QStringLiteral("first"), 0, {0}), firstKind));
+    // Stored in upper case, as uplinks carry it.
+    QCOMPARE(side->column(QStringLiteral("SELECT dev_eui FROM %1;").arg(tableOf(firstKind))),
+             QStringList{firstEui.toUpper()});
+    if (lowerInFile)
+        QVERIFY(side->exec(
+            QStringLiteral("UPDATE %1 SET dev_eui=lower(dev_eui);").arg(tableOf(firstKind))));
     log->clear();
     QCOMPARE(storage->registerNewDevice(device(secondEui, QStringLiteral("second"), 10, {0}),
                                         secondKind),
@@ -264,7 +280,7 @@ void tst_StorageDevices::duplicateDevEui()
         QCOMPARE(log->lines(),
                  QStringList{QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Device "
                                             "[%1] already exist!")
-                                 .arg(secondEui)});
+                                 .arg(secondEui.toUpper())});
         QCOMPARE(rowCount(tableOf(secondKind)), 1);
         QCOMPARE(side->scalar(QStringLiteral("SELECT name FROM %1;").arg(tableOf(secondKind)))
                      .toString(),
@@ -483,13 +499,28 @@ void tst_StorageDevices::updateRegInfo()
     QCOMPARE(side->scalar(QStringLiteral("SELECT port FROM devices;")).toInt(), 5020);
 }
 
-void tst_StorageDevices::failedUpdateStopsAtFailingRegister()
+void tst_StorageDevices::failedUpdateChangesNothing_data()
 {
+    QTest::addColumn<QString>("trigger");
+
+    const QString trigger = QStringLiteral("CREATE TRIGGER fail BEFORE UPDATE ON dev_data WHEN "
+                                           "NEW.reg_addr = %1 BEGIN SELECT RAISE(%2, 'forced'); "
+                                           "END;");
+    QTest::addRow("third register aborted") << trigger.arg(102).arg(QStringLiteral("ABORT"));
+    QTest::addRow("second register aborted") << trigger.arg(101).arg(QStringLiteral("ABORT"));
+    QTest::addRow("third register fails") << trigger.arg(102).arg(QStringLiteral("FAIL"));
+    // SQLite ends the whole transaction itself.
+    QTest::addRow("third register rolls back") << trigger.arg(102).arg(QStringLiteral("ROLLBACK"));
+}
+
+// An edit is stored whole or not at all.
+void tst_StorageDevices::failedUpdateChangesNothing()
+{
+    QFETCH(QString, trigger);
+
     QVERIFY(storage->registerNewDevice(device(QStringLiteral("M1"), QString(), 100, {0, 1, 2}),
                                        ProtocolModbus));
-    QVERIFY(side->exec(QStringLiteral("CREATE TRIGGER fail BEFORE UPDATE ON dev_data WHEN "
-                                      "NEW.reg_addr = 101 BEGIN SELECT RAISE(ABORT, 'forced'); "
-                                      "END;")));
+    QVERIFY2(side->exec(trigger), qPrintable(side->lastError()));
     DB::SRegInfoUpdate update;
     update.deviceId = idOf(QStringLiteral("M1"), ProtocolModbus);
     for (quint32 address : {100, 101, 102})
@@ -502,9 +533,16 @@ void tst_StorageDevices::failedUpdateStopsAtFailingRegister()
                           QStringLiteral("UPDATE dev_data SET start_value=:start_value, "
                                          "grating_period=:grating_period, unit=:unit WHERE "
                                          "device=:device AND reg_addr=:reg_addr;")}));
-    QCOMPARE(
-        side->column(QStringLiteral("SELECT ifnull(unit, '-') FROM dev_data ORDER BY reg_addr;")),
-        QStringList({"A", "-", "-"}));
+    const QString unitsSql = QStringLiteral(
+        "SELECT ifnull(unit, '-') || ' ' || grating_period FROM dev_data ORDER BY reg_addr;");
+    QCOMPARE(side->column(unitsSql), QStringList({"- 1.0", "- 1.0", "- 1.0"}));
+
+    // Nothing is left open: the same edit goes through once the fault is gone.
+    QVERIFY(side->exec(QStringLiteral("DROP TRIGGER fail;")));
+    log->clear();
+    QVERIFY(storage->updateRegInfo(update));
+    QCOMPARE(log->lines(), QStringList());
+    QCOMPARE(side->column(unitsSql), QStringList({"A 2.0", "A 2.0", "A 2.0"}));
 }
 
 void tst_StorageDevices::updateTCPRegInfo()

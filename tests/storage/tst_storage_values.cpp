@@ -34,6 +34,8 @@ private slots:
     void registerParam();
     void readFailureLine_data();
     void readFailureLine();
+    void deviceFoundInAnyLetterCase_data();
+    void deviceFoundInAnyLetterCase();
     void failedStatements();
     void repeatedReadFollowsEveryChange();
 
@@ -67,8 +69,9 @@ const QString ValuesSql = QStringLiteral(
     "r.reg_addr;");
 
 const QString RegisterParamStatement = QStringLiteral(
-    "SELECT * FROM dev_data WHERE dev_data.device IN ( SELECT devices.device FROM devices WHERE "
-    "devices.dev_eui=:dev_eui ) AND dev_data.reg_addr=:reg_addr;");
+    "SELECT * FROM dev_data WHERE dev_data.device = ( SELECT devices.device FROM devices WHERE "
+    "upper(devices.dev_eui)=upper(:dev_eui) ORDER BY devices.dev_eui=:dev_eui DESC, "
+    "devices.device ASC LIMIT 1 ) AND dev_data.reg_addr=:reg_addr;");
 
 } // namespace
 
@@ -222,9 +225,6 @@ void tst_StorageValues::saveRejected_data()
     QTest::addRow("tcp device") << "F0000001" << true
                                 << "ERROR: [CDataBaseHandler::saveRegisterData] Uncknown DevEUI "
                                    "[F0000001]";
-    QTest::addRow("stored in other letter case")
-        << "a0000001" << true
-        << "ERROR: [CDataBaseHandler::saveRegisterData] Uncknown DevEUI [a0000001]";
     QTest::addRow("quote in DevEUI")
         << "A0'01" << true << "ERROR: [CDataBaseHandler::saveRegisterData] Uncknown DevEUI [A0'01]";
 }
@@ -345,7 +345,7 @@ void tst_StorageValues::registerParam_data()
 
     QTest::addRow("registered") << "A0000001" << 10u << true;
     QTest::addRow("address not registered") << "A0000001" << 11u << false;
-    QTest::addRow("DevEUI in other letter case") << "a0000001" << 10u << false;
+    QTest::addRow("DevEUI in other letter case") << "a0000001" << 10u << true;
     QTest::addRow("tcp device") << "F0000001" << 0u << false;
 }
 
@@ -432,6 +432,60 @@ void tst_StorageValues::readFailureLine()
     QCOMPARE(registerImageText(storage->getRegisterData(5020, 10, 2, &ok)),
              QStringLiteral("10=0001 11=00ff"));
     QVERIFY(ok);
+}
+
+void tst_StorageValues::deviceFoundInAnyLetterCase_data()
+{
+    QTest::addColumn<quint16>("port");
+    QTest::addColumn<QString>("inFile"); // the DevEUI as the file holds it
+    QTest::addColumn<QString>("uplinkEui");
+    QTest::addColumn<QString>("twin"); // an older row of the same DevEUI in another spelling
+
+    QTest::addRow("stored in lower case") << quint16(5061) << "abcd0001"
+                                          << "ABCD0001"
+                                          << "";
+    QTest::addRow("stored in mixed case") << quint16(5062) << "AbCd0002"
+                                          << "ABCD0002"
+                                          << "";
+    QTest::addRow("uplink in lower case") << quint16(5063) << "ABCD0003"
+                                          << "abcd0003"
+                                          << "";
+    QTest::addRow("exact spelling before an older twin") << quint16(5064) << "ABCD0004"
+                                                         << "ABCD0004"
+                                                         << "abcd0004";
+}
+
+// Files of earlier versions hold DevEUIs as the server listed them; uplinks carry upper case.
+void tst_StorageValues::deviceFoundInAnyLetterCase()
+{
+    QFETCH(quint16, port);
+    QFETCH(QString, inFile);
+    QFETCH(QString, uplinkEui);
+    QFETCH(QString, twin);
+
+    const quint16 twinPort = port + 100;
+    const auto storeAs = [this](const QString &spelling, quint16 onPort) {
+        addDevice(QStringLiteral("NEW"), onPort, 10, {testRegister(0)});
+        return side->exec(
+            QStringLiteral("UPDATE devices SET dev_eui='%1' WHERE dev_eui='NEW';").arg(spelling));
+    };
+    if (!twin.isEmpty())
+        QVERIFY(storeAs(twin, twinPort));
+    QVERIFY(storeAs(inFile, port));
+    QVERIFY(side->exec(QStringLiteral("UPDATE dev_data SET grating_period=0.5, unit='kPa' WHERE "
+                                      "port=%1;")
+                           .arg(port)));
+    SideConnection::waitUntilSeen();
+
+    save(uplink(uplinkEui, 10, {{"1234", "1234", 0}}));
+    QCOMPARE(log->lines(), QStringList());
+    QCOMPARE(registerImageText(storage->getRegisterData(port, 10, 1)), QStringLiteral("10=1234"));
+    const DB::SRegisterParam param = storage->getRegisterParam(uplinkEui, 10);
+    QCOMPARE(param.regAddr, 10u);
+    QCOMPARE(param.multiplier, 0.5);
+    QCOMPARE(param.units, QStringLiteral("kPa"));
+    if (!twin.isEmpty())
+        QCOMPARE(registerImageText(storage->getRegisterData(twinPort, 10, 1)), QStringLiteral("10=0000"));
 }
 
 // Statements that fail (a table renamed behind the handler's back) change nothing.

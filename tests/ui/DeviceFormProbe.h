@@ -111,18 +111,21 @@ public:
         return edit->hasFocus() && edit->text() == text;
     }
 
-    QPushButton *okButton() const
+    QPushButton *okButton() const { return roleButton(QDialogButtonBox::AcceptRole); }
+    QPushButton *cancelButton() const { return roleButton(QDialogButtonBox::RejectRole); }
+
+private:
+    QPushButton *roleButton(QDialogButtonBox::ButtonRole role) const
     {
         auto *box = f->findChild<QDialogButtonBox *>();
         if (!box)
             return nullptr;
         for (QAbstractButton *button : box->buttons())
-            if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
+            if (box->buttonRole(button) == role)
                 return qobject_cast<QPushButton *>(button);
         return nullptr;
     }
 
-private:
     CAbstractDeviceForm *f;
 };
 

@@ -7,6 +7,7 @@
 #include "FormFixture.h"
 #include "LogCapture.h"
 #include "ModbusClient.h"
+#include "SideConnection.h"
 #include "TempWorkDir.h"
 
 #include <QJsonArray>
@@ -30,11 +31,21 @@ const QString D7 = QStringLiteral("0000000000000D07"); // pipe
 const QString D8 = QStringLiteral("0000000000000D08"); // sensor
 const QString UnknownAppEui = QStringLiteral("70B3D5E75E00FFFF");
 
+// What the server does with the device-list request of a showing.
+enum ListAnswer { NoAnswerYet, TimedOut, EmptyList, NotLoggedIn };
+
 QJsonObject serverDevice(const QString &devEui, const QString &name, const QString &appEui)
 {
     return {{QStringLiteral("devEui"), devEui},
             {QStringLiteral("devName"), name},
             {QStringLiteral("OTAA"), QJsonObject{{QStringLiteral("appEui"), appEui}}}};
+}
+
+// Clicks into the field and types the text, as the operator does.
+void typeInto(QLineEdit *edit, const QString &text)
+{
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTest::keyClicks(edit, text);
 }
 
 QJsonArray fullList()
@@ -70,6 +81,11 @@ private slots:
     void statusTexts();
     void refusedInput_data();
     void refusedInput();
+    void okStoresOnlyWhatThisShowingOffers_data();
+    void okStoresOnlyWhatThisShowingOffers();
+    void storedInOtherLetterCaseIsNotOffered_data();
+    void storedInOtherLetterCaseIsNotOffered();
+    void devEuiListedInLowerCaseIsStoredInUpperCase();
     void addModbusDevice();
     void secondModbusDeviceJoinsThePort();
     void addTcpDevice();
@@ -79,6 +95,7 @@ private slots:
     void openEditorIsStoredOnOk();
 
 private:
+    bool logIn();
     // Opens the form for the kind and waits for the list page.
     bool openWithList(ProtocolOption kind);
     QStringList shownDevEuis() const;
@@ -96,6 +113,8 @@ private:
     quint16 modbusPort = 0;
     quint16 tcpPort = 0;
     int editedDevices = 0;
+    int earlierDevices = 0;
+    COMM::EServerStatus linkStatus = COMM::Disconnected;
 };
 
 void TestAddNewDeviceForm::initTestCase()
@@ -125,6 +144,8 @@ void TestAddNewDeviceForm::initTestCase()
     QCOMPARE(CAddNewDeviceForm::getInstance(), form);
     connect(link, &CServerHandler::getDevicesListResp, form,
             &CAddNewDeviceForm::getDevicesListRespSlot, Qt::QueuedConnection);
+    connect(link, &CServerHandler::changeServerStatus, this,
+            [this](COMM::EServerStatus status) { linkStatus = status; });
     probe = std::make_unique<DeviceFormProbe>(form);
     modbusRefresh = std::make_unique<QSignalSpy>(form, &CAbstractDeviceForm::refreshDeviceList);
     tcpRefresh = std::make_unique<QSignalSpy>(form, &CAbstractDeviceForm::refreshDeviceTCPList);
@@ -151,6 +172,13 @@ void TestAddNewDeviceForm::cleanup()
 void TestAddNewDeviceForm::cleanupTestCase()
 {
     stopStorage(storageThread);
+}
+
+bool TestAddNewDeviceForm::logIn()
+{
+    CServerHandler::getInstance()->connectSlot(server->url(), QStringLiteral("admin"),
+                                               QStringLiteral("admin"));
+    return QTest::qWaitFor([this] { return linkStatus == COMM::Success; }, 10000);
 }
 
 bool TestAddNewDeviceForm::openWithList(ProtocolOption kind)
@@ -204,15 +232,7 @@ void TestAddNewDeviceForm::notLoggedInShowsNoTypes()
 
 void TestAddNewDeviceForm::listShowsNewDevicesOfTheKind()
 {
-    COMM::EServerStatus status = COMM::Disconnected;
-    QMetaObject::Connection watch
-        = connect(CServerHandler::getInstance(), &CServerHandler::changeServerStatus, this,
-                  [&status](COMM::EServerStatus s) { status = s; });
-    CServerHandler::getInstance()->connectSlot(server->url(), QStringLiteral("admin"),
-                                               QStringLiteral("admin"));
-    QTRY_COMPARE_WITH_TIMEOUT(status, COMM::Success, 10000);
-    disconnect(watch);
-
+    QVERIFY(logIn());
     QVERIFY(openWithList(ProtocolModbus));
     QCOMPARE(shownDevEuis(), QStringList({D1, D4, D6}));
     QCOMPARE(probe->shownDevice(0, 1), QStringLiteral("Tank 1"));
@@ -276,8 +296,9 @@ void TestAddNewDeviceForm::reopeningListsTheRegistersAgain()
     QVERIFY(probe->selectedAppEui().isEmpty());
     QVERIFY(probe->portEdit()->text().isEmpty());
     QVERIFY(probe->startAddrEdit()->text().isEmpty());
-    // The rows of the last answer wait behind the status page.
-    QCOMPARE(probe->deviceModel()->rowCount(), 3);
+    // Nothing of the last answer is left to be chosen.
+    QCOMPARE(probe->deviceModel()->rowCount(), 0);
+    QVERIFY(!probe->deviceList()->currentIndex().isValid());
     QTRY_COMPARE_WITH_TIMEOUT(probe->page(), 1, 10000);
     QCOMPARE(shownRegisterNames().size(), 3);
 }
@@ -392,6 +413,156 @@ void TestAddNewDeviceForm::refusedInput()
     form->addDeviceSlot();
     QVERIFY(!probe->startAddrMarker()->isVisible());
     QVERIFY(probe->portMarker()->isVisible());
+}
+
+void TestAddNewDeviceForm::okStoresOnlyWhatThisShowingOffers_data()
+{
+    QTest::addColumn<int>("kind"); // of the second showing
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("status");
+
+    QTest::addRow("waiting") << int(ProtocolModbus) << int(NoAnswerYet)
+                             << QStringLiteral("WAITING...");
+    QTest::addRow("server timeout")
+        << int(ProtocolModbus) << int(TimedOut) << QStringLiteral("SERVER TIMEOUT");
+    QTest::addRow("empty device list") << int(ProtocolModbus) << int(EmptyList)
+                                       << QStringLiteral("EMPTY DEVICE LIST\nFROM SERVER");
+    QTest::addRow("empty list of known device types")
+        << int(ProtocolModbus) << int(NotLoggedIn)
+        << QStringLiteral("EMPTY LIST OF\nKNOWN DEVICE TYPES");
+    QTest::addRow("tcp showing after a modbus one")
+        << int(ProtocolTCP) << int(NoAnswerYet) << QStringLiteral("WAITING...");
+}
+
+// A device chosen in an earlier showing stays behind when the form is shown again.
+void TestAddNewDeviceForm::okStoresOnlyWhatThisShowingOffers()
+{
+    QFETCH(int, kind);
+    QFETCH(int, answer);
+    QFETCH(QString, status);
+
+    if (linkStatus != COMM::Success)
+        QVERIFY(logIn());
+    // A sensor of its own in each row: what one row wrongly stores does not change the next.
+    const QString earlier = QStringLiteral("0000000000000D9%1").arg(++earlierDevices);
+    server->setDevicesList({serverDevice(earlier, QStringLiteral("Earlier"), SensorAppEui)});
+    QVERIFY(openWithList(ProtocolModbus));
+    QCOMPARE(shownDevEuis(), QStringList({earlier}));
+    QCOMPARE(probe->deviceList()->currentIndex().row(), 0);
+    QTest::mouseClick(probe->cancelButton(), Qt::LeftButton);
+    QVERIFY(!form->isVisible());
+
+    server->setDevicesList(answer == EmptyList ? QJsonArray() : fullList());
+    server->setDevicesReplyEnabled(answer == EmptyList);
+    if (answer == NotLoggedIn) {
+        server->dropConnections();
+        QTRY_VERIFY_WITH_TIMEOUT(linkStatus != COMM::Success, 10000);
+    }
+    probe->open(ProtocolOption(kind));
+    QTRY_COMPARE_WITH_TIMEOUT(probe->statusLabel()->text(), status, 10000);
+    QCOMPARE(probe->page(), 0);
+
+    // Typed as the operator types; Enter in the port field presses OK, the default button.
+    QApplication::setActiveWindow(form);
+    QVERIFY(QTest::qWaitForWindowActive(form));
+    const quint16 port = freePort();
+    if (kind == ProtocolModbus)
+        typeInto(probe->startAddrEdit(), QStringLiteral("7"));
+    typeInto(probe->portEdit(), QString::number(port));
+    MessageBoxCloser closer;
+    QTest::keyClick(probe->portEdit(), Qt::Key_Return);
+    expectNothingAdded(earlier);
+    QTest::mouseClick(probe->okButton(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+
+    expectNothingAdded(earlier);
+    QCOMPARE(closer.closed, 0);
+    QVERIFY(!log->contains(QStringLiteral("device created successfully")));
+    QVERIFY(!CAllDeviceHandler::getInstance()->getPortProtocol(port));
+
+    // Nothing of this showing is left to reach the next test.
+    if (answer == NoAnswerYet)
+        QTRY_COMPARE_WITH_TIMEOUT(probe->statusLabel()->text(), QStringLiteral("SERVER TIMEOUT"),
+                                  10000);
+    if (answer == NotLoggedIn)
+        QVERIFY(logIn());
+}
+
+void TestAddNewDeviceForm::storedInOtherLetterCaseIsNotOffered_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("devEui");
+    QTest::addColumn<bool>("lowerInFile"); // as files of earlier versions hold it
+    QTest::addColumn<QString>("listed");
+
+    QTest::addRow("listed in lower case")
+        << int(ProtocolModbus) << "0000000000000DB1" << false << "0000000000000db1";
+    QTest::addRow("stored in lower case")
+        << int(ProtocolModbus) << "0000000000000DB2" << true << "0000000000000DB2";
+    QTest::addRow("tcp, listed in mixed case")
+        << int(ProtocolTCP) << "0000000000000DB3" << false << "0000000000000dB3";
+    QTest::addRow("tcp, stored in lower case")
+        << int(ProtocolTCP) << "0000000000000DB4" << true << "0000000000000Db4";
+}
+
+void TestAddNewDeviceForm::storedInOtherLetterCaseIsNotOffered()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, devEui);
+    QFETCH(bool, lowerInFile);
+    QFETCH(QString, listed);
+
+    const QString appEui = kind == ProtocolTCP ? PipeAppEui : SensorAppEui;
+    DB::SDeviceRegMapDescription stored;
+    stored.devEui = devEui;
+    stored.appEui = appEui;
+    stored.name = QStringLiteral("Stored");
+    stored.port = 1;
+    QVERIFY(CDataBaseHandler::getInstance()->registerNewDevice(stored, ProtocolOption(kind)));
+    if (lowerInFile) {
+        SideConnection side;
+        QVERIFY(side.exec(
+            QStringLiteral("UPDATE %1 SET dev_eui='%2' WHERE dev_eui='%3';")
+                .arg(kind == ProtocolTCP ? DB::DbNames::DevicesTcpTable : DB::DbNames::DevicesTable,
+                     devEui.toLower(), devEui)));
+    }
+
+    server->setDevicesList({serverDevice(listed, QStringLiteral("Listed"), appEui)});
+    const int requests = server->receivedCommands(QStringLiteral("get_devices_req")).size();
+    probe->open(ProtocolOption(kind));
+    QVERIFY(server->waitForCommand(QStringLiteral("get_devices_req"), requests + 1, 10000));
+    QTRY_COMPARE_WITH_TIMEOUT(probe->statusLabel()->text(),
+                              QStringLiteral("NOT NEW DEVICES\nALL DEVICES ALREADY REGISTERED"),
+                              10000);
+    QCOMPARE(probe->deviceModel()->rowCount(), 0);
+}
+
+// The server may list a DevEUI in lower case; its uplinks come in upper case.
+void TestAddNewDeviceForm::devEuiListedInLowerCaseIsStoredInUpperCase()
+{
+    const QString listed = QStringLiteral("0000000000000dc1");
+    const QString devEui = listed.toUpper();
+    server->setDevicesList({serverDevice(listed, QStringLiteral("Tank c1"), SensorAppEui)});
+    server->setLastPackets(
+        devEui,
+        QJsonArray{QJsonDocument::fromJson(uplinkJson(devEui, QStringLiteral("010102fffe"), -70))
+                       .object()});
+    QVERIFY(openWithList(ProtocolModbus));
+    QCOMPARE(shownDevEuis(), QStringList({listed}));
+
+    QApplication::setActiveWindow(form);
+    QVERIFY(QTest::qWaitForWindowActive(form));
+    const quint16 port = freePort();
+    typeInto(probe->startAddrEdit(), QStringLiteral("20"));
+    typeInto(probe->portEdit(), QString::number(port));
+    QTest::keyClick(probe->portEdit(), Qt::Key_Return);
+
+    QCOMPARE(form->result(), int(QDialog::Accepted));
+    QVERIFY(findDevice(devEui, ProtocolModbus));
+    QVERIFY(!findDevice(listed, ProtocolModbus));
+    // The last packet, asked for after the store, reaches the device's registers.
+    QTRY_COMPARE_WITH_TIMEOUT(ModbusClient::readHoldingAside(port, 21, 2),
+                              QList<quint16>({0x0102, 0xfffe}), 10000);
 }
 
 void TestAddNewDeviceForm::addModbusDevice()

@@ -9,6 +9,7 @@
 #include "TempWorkDir.h"
 
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -49,6 +50,8 @@ private slots:
     void tcpPortMoves();
     void storageFailureKeepsTheDialogOpen_data();
     void storageFailureKeepsTheDialogOpen();
+    void halfFailedEditStoresNothing_data();
+    void halfFailedEditStoresNothing();
     void registryFailureRestoresStorage();
 
 private:
@@ -70,6 +73,7 @@ private:
     StoredDevice pipe;
     StoredDevice otherPipe;
     StoredDevice unservedPipe;
+    int edits = 0;
 };
 
 StoredDevice TestEditDeviceForm::addDevice(const QString &devEui, const QString &appEui,
@@ -427,6 +431,63 @@ void TestEditDeviceForm::storageFailureKeepsTheDialogOpen()
                  std::optional<ProtocolOption>(ProtocolTCP));
         QVERIFY(!CAllDeviceHandler::getInstance()->getPortProtocol(newPort));
         QVERIFY(acceptsConnections(quint16(pipe.port)));
+    }
+}
+
+void TestEditDeviceForm::halfFailedEditStoresNothing_data()
+{
+    QTest::addColumn<QString>("raise");
+    QTest::addRow("third update aborted") << QStringLiteral("ABORT");
+    QTest::addRow("third update fails") << QStringLiteral("FAIL");
+    // SQLite ends the whole transaction itself.
+    QTest::addRow("third update rolls back") << QStringLiteral("ROLLBACK");
+}
+
+// The register updates of one OK are stored whole or not at all, as the message tells.
+void TestEditDeviceForm::halfFailedEditStoresNothing()
+{
+    QFETCH(QString, raise);
+
+    const QList<QVariantList> before = registerRows(modbus.id);
+    QCOMPARE(before.size(), 3);
+    SideConnection side;
+    QVERIFY2(side.exec(QStringLiteral("CREATE TRIGGER forced_failure BEFORE UPDATE ON dev_data "
+                                      "WHEN NEW.reg_addr = %1 BEGIN SELECT RAISE(%2, 'forced'); "
+                                      "END;")
+                           .arg(QString::number(modbus.startAddr + 2), raise)),
+             qPrintable(side.lastError()));
+    const QString dropTrigger = QStringLiteral("DROP TRIGGER IF EXISTS forced_failure;");
+    const auto dropped = qScopeGuard([&side, &dropTrigger] { side.exec(dropTrigger); });
+
+    // Values that no earlier row stored.
+    const double base = 10.0 * ++edits;
+    loadModbus();
+    QStandardItemModel *registers = probe->registerModel();
+    for (int row = 0; row < 3; ++row) {
+        registers->setData(registers->index(row, DB::DevDataCol::GratingPeriod), base + row);
+        registers->setData(registers->index(row, DB::DevDataCol::Unit),
+                           QStringLiteral("u%1").arg(base + row));
+    }
+    MessageBoxCloser closer;
+    QTest::mouseClick(probe->okButton(), Qt::LeftButton);
+
+    QCOMPARE(closer.closed, 1);
+    QCOMPARE(closer.informativeText,
+             QStringLiteral("Device is not changed! See LOG-file for more details"));
+    QVERIFY(log->waitForLine(ErrorPrefix));
+    expectNothingChanged();
+    QCOMPARE(registerRows(modbus.id), before);
+
+    // Once the fault is gone, OK stores the whole edit.
+    QVERIFY(side.exec(dropTrigger));
+    QTest::mouseClick(probe->okButton(), Qt::LeftButton);
+    QCOMPARE(form->result(), int(QDialog::Accepted));
+    QVERIFY(log->waitForLine(SuccessLine));
+    const QList<QVariantList> after = registerRows(modbus.id);
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(after.at(row).at(DB::DevDataCol::GratingPeriod).toDouble(), base + row);
+        QCOMPARE(after.at(row).at(DB::DevDataCol::Unit).toString(),
+                 QStringLiteral("u%1").arg(base + row));
     }
 }
 

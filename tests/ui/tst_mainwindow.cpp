@@ -16,6 +16,7 @@
 
 #include <QJsonDocument>
 #include <QRegularExpressionValidator>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -114,6 +115,7 @@ private slots:
     void unknownStatusChangesNothing();
     void searchWithoutMatchAndClear();
     void freshDataRefreshesOnlyTheShownDevice();
+    void freshDataOfDeviceStoredInLowerCase();
     void editModbusDevice();
     void editTcpDevice();
     void addFormsOpenForTheirKind_data();
@@ -421,6 +423,29 @@ void TestMainWindow::freshDataRefreshesOnlyTheShownDevice()
                    : QList<quint16>();
     });
     QCOMPARE(beta, (QList<quint16>{0x0102, 0xfffe}));
+}
+
+// Files of earlier versions may hold a DevEUI in lower case; uplinks carry it in upper case.
+void TestMainWindow::freshDataOfDeviceStoredInLowerCase()
+{
+    StorageSaboteur file;
+    const QString rewrite = QStringLiteral("UPDATE devices SET dev_eui='%1' WHERE dev_eui='%2';");
+    QVERIFY(file.exec(rewrite.arg(Alpha.toLower(), Alpha)));
+    const auto restore = qScopeGuard([&] {
+        file.exec(rewrite.arg(Alpha, Alpha.toLower()));
+        window->refreshDevicesSlot(QString());
+    });
+    window->refreshDevicesSlot(QString());
+    QCOMPARE(MainWindowProbe::currentText(probe->modbusDeviceList(), DB::DeviceCol::DevEui),
+             Alpha.toLower());
+    QCoreApplication::processEvents();
+    QSignalSpy reloads(probe->registerModel(), &QAbstractItemModel::modelReset);
+
+    // Level 0x0033.
+    pushUplink(Alpha, QStringLiteral("010033fffd"));
+    QTRY_COMPARE(reloads.count(), 1);
+    QCOMPARE(probe->registerModel()->index(1, DB::DevDataCol::Value).data().toString(),
+             QStringLiteral("0033"));
 }
 
 void TestMainWindow::editModbusDevice()
