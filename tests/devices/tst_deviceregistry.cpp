@@ -5,8 +5,6 @@
 
 #include <QHostAddress>
 #include <QJsonDocument>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -50,19 +48,6 @@ QByteArray templateJson(const QString &appEui, const QString &devType, const QSt
              "reg_map_bias":0,"reg_bit_bias":0,"reg_bit_size":16,"data_name":"level"}]}]})")
         .arg(appEui, devType, colorPart)
         .toUtf8();
-}
-
-bool canListen(quint16 port)
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, port);
-}
-
-bool acceptsClient(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(5000);
 }
 
 DB::SDeviceRegMapDescription device(const QString &devEui, quint16 port)
@@ -207,7 +192,7 @@ void tst_DeviceRegistry::sharedModbusPort()
                                        "already open")
                             .arg(port)),
              1);
-    QVERIFY(acceptsClient(port));
+    QVERIFY(acceptsConnections(port));
     QCOMPARE(registry->getPortProtocol(port), std::optional<ProtocolOption>(ProtocolModbus));
 
     QTest::ignoreMessage(
@@ -216,7 +201,7 @@ void tst_DeviceRegistry::sharedModbusPort()
                                    .arg(port)));
     registry->removeDevice("AA01", port);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(acceptsClient(port)); // the second device keeps the server
+    QVERIFY(acceptsConnections(port)); // the second device keeps the server
     QCOMPARE(registry->getPortProtocol(port), std::optional<ProtocolOption>(ProtocolModbus));
 
     registry->removeDevice("AA02", port);
@@ -241,7 +226,7 @@ void tst_DeviceRegistry::portProtocol()
     QCOMPARE(registry->getPortProtocol(modbusPort), std::optional<ProtocolOption>(ProtocolModbus));
     QCOMPARE(registry->getPortProtocol(tcpPort), std::optional<ProtocolOption>(ProtocolTCP));
     QVERIFY(!registry->getPortProtocol(free).has_value());
-    QVERIFY(acceptsClient(tcpPort));
+    QVERIFY(acceptsConnections(tcpPort));
 
     registry->removeDevice("BB01", modbusPort);
     registry->removeDevice("BB02", tcpPort);
@@ -264,7 +249,7 @@ void tst_DeviceRegistry::movePort()
                                  .arg(newPort)));
     QCOMPARE(registry->getPortProtocol(newPort), std::optional<ProtocolOption>(ProtocolTCP));
     QVERIFY(!registry->getPortProtocol(oldPort).has_value());
-    QVERIFY(acceptsClient(newPort));
+    QVERIFY(acceptsConnections(newPort));
     QVERIFY(canListen(oldPort));
 
     // The device is now known under its new port only.
@@ -316,8 +301,8 @@ void tst_DeviceRegistry::moveRefused()
     QCOMPARE(registry->getPortProtocol(tcpPort), std::optional<ProtocolOption>(ProtocolTCP));
     QCOMPARE(registry->getPortProtocol(modbusPort), std::optional<ProtocolOption>(ProtocolModbus));
     QVERIFY(!registry->getPortProtocol(free).has_value());
-    QVERIFY(acceptsClient(tcpPort));
-    QVERIFY(acceptsClient(modbusPort));
+    QVERIFY(acceptsConnections(tcpPort));
+    QVERIFY(acceptsConnections(modbusPort));
 
     registry->removeDevice("DD01", tcpPort);
     registry->removeDevice("DD02", modbusPort);

@@ -22,6 +22,8 @@ constexpr int ModbusStartAddr = 100;
 // Fills dir with "deviceFolder" (the example templates) and a "server.db" holding the two
 // devices on the given ports. Returns an empty text on success, else what went wrong.
 QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort);
+// The same on two distinct ports that are free now, which it stores in the arguments.
+QString prepareWorkDirOnFreePorts(const QString &dir, quint16 &modbusPort, quint16 &tcpPort);
 
 // An uplink of the device as the network server sends it.
 QJsonObject uplink(const QString &devEui, const QString &data, int rssi);

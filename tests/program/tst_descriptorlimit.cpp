@@ -1,6 +1,5 @@
 #include "CDescriptorLimit.h"
 #include "FakeNetworkServer.h"
-#include "FreePort.h"
 #include "ProgramFixture.h"
 
 #include <QDir>
@@ -130,10 +129,9 @@ void TestDescriptorLimit::crowdOfMasters()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const quint16 modbusPort = freePort();
-    const quint16 tcpPort = freePort();
-    QVERIFY(modbusPort && tcpPort && modbusPort != tcpPort);
-    const QString prepared = prepareWorkDir(dir.path(), modbusPort, tcpPort);
+    quint16 modbusPort = 0;
+    quint16 tcpPort = 0;
+    const QString prepared = prepareWorkDirOnFreePorts(dir.path(), modbusPort, tcpPort);
     QVERIFY2(prepared.isEmpty(), qPrintable(prepared));
 
     FakeNetworkServer fake;
