@@ -20,6 +20,7 @@
 #endif
 
 int CDeviceHandler::newServerTimeoutMs = CDeviceHandler::WaitingTimeoutMs;
+int CDeviceHandler::newServerRetryMs = CDeviceHandler::ListenRetryPeriodMs;
 CDeviceHandler::SKeepAlive CDeviceHandler::keepAlive;
 QList<CDeviceHandler *> CDeviceHandler::servers;
 int CDeviceHandler::openClients = 0;
@@ -29,6 +30,11 @@ bool CDeviceHandler::acceptingPaused = false;
 void CDeviceHandler::setWaitingTimeoutForNewServers(int milliseconds)
 {
     newServerTimeoutMs = milliseconds;
+}
+
+void CDeviceHandler::setListenRetryPeriodForNewServers(int milliseconds)
+{
+    newServerRetryMs = milliseconds;
 }
 
 void CDeviceHandler::setKeepAliveForNewConnections(const SKeepAlive &keepAlive_)
@@ -56,6 +62,9 @@ CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devE
     : port(port_), devEui(std::move(devEui_)), kind(kind_)
 {
     servers.append(this);
+    retryTimer = new QTimer(this);
+    retryTimer->setInterval(newServerRetryMs);
+    connect(retryTimer, &QTimer::timeout, this, &CDeviceHandler::listenOnPort);
     listenOnPort();
     timer = new QTimer;
     timer->setInterval(newServerTimeoutMs);
@@ -100,6 +109,7 @@ void CDeviceHandler::appendDevice(quint16 newPort)
     timer->stop();
     dropConnections();
     close();
+    retryTimer->stop();
     listenOnPort();
 }
 
@@ -120,17 +130,35 @@ void CDeviceHandler::dropConnections()
 
 void CDeviceHandler::listenOnPort()
 {
-    if (listen(QHostAddress::Any, port)) {
-        // A port opened while the bound is reached waits like the others.
-        if (acceptingPaused)
-            pauseThis();
+    const bool retrying = retryTimer->isActive();
+    if (listenAt(port)) {
+        if (!retrying)
+            return;
+        retryTimer->stop();
+        addLogAndPrint(QStringLiteral("INFO: [CDeviceHandler::listenOnPort] Port %1 is listened on "
+                                      "now: clients can reach the devices of this port.")
+                           .arg(port));
         return;
     }
+    // Said once; the port is tried again silently until it is free.
+    if (retrying)
+        return;
     // The server then accepts nothing; the operator must learn why no client can connect.
     addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::listenOnPort] Port %1 can't be "
                                   "listened on: %2. No client can reach the devices of this port!")
                        .arg(port)
                        .arg(errorString()));
+    retryTimer->start();
+}
+
+bool CDeviceHandler::listenAt(quint16 at)
+{
+    if (!listen(QHostAddress::Any, at))
+        return false;
+    // A port opened while the bound is reached waits like the others.
+    if (acceptingPaused)
+        pauseThis();
+    return true;
 }
 
 void CDeviceHandler::incomingConnection(qintptr socketDescriptor)

@@ -28,6 +28,8 @@ public:
     static constexpr int KeepAliveProbes = 6;
     // Connections Qt may hold pending while a server accepts (its default).
     static constexpr int MaxPendingWhileAccepting = 30;
+    // A port that cannot be listened on is tried again at this period until it can.
+    static constexpr int ListenRetryPeriodMs = 60000;
 
     struct SKeepAlive
     {
@@ -40,6 +42,10 @@ public:
     // unless changed).
     static void setWaitingTimeoutForNewServers(int milliseconds);
     static int waitingTimeoutForNewServers() { return newServerTimeoutMs; }
+    // Seam for tests: the listen retry period of servers made from now on (ListenRetryPeriodMs
+    // unless changed).
+    static void setListenRetryPeriodForNewServers(int milliseconds);
+    static int listenRetryPeriodForNewServers() { return newServerRetryMs; }
     // Seam for tests: the keep-alive of clients accepted from now on.
     static void setKeepAliveForNewConnections(const SKeepAlive &keepAlive);
 
@@ -99,8 +105,11 @@ private:
     void resumeThis();
     // Closes every client connection.
     void dropConnections();
-    // Listens on `port` on every address; a failure is logged and printed with its reason.
+    // Listens on `port` on every address. The first failure is logged and printed with its
+    // reason, and the port is then tried again at the retry period until it can be listened on,
+    // which is logged too.
     void listenOnPort();
+    bool listenAt(quint16 at);
     void appendChunk(const QByteArray &chunk);
     quint16 port = 0;
     QStringList servedDevices;
@@ -109,8 +118,10 @@ private:
     ProtocolOption kind = ProtocolModbus;
     QByteArray buffer;
     QTimer *timer = nullptr;
+    QTimer *retryTimer = nullptr;
 
     static int newServerTimeoutMs;
+    static int newServerRetryMs;
     static SKeepAlive keepAlive;
     static QList<CDeviceHandler *> servers;
     static int openClients;
