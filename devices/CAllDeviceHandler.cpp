@@ -259,6 +259,14 @@ bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription 
                    .arg(QString::number(OldPort), devEui));
         return false;
     }
+    const int ownPort = tcpDevices.value(devEui);
+    if (ownPort != OldPort) {
+        // The server there is another device's.
+        addLog(QStringLiteral("WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Old port "
+                              "[%1] is not the port [%2] of device DevEUI[%3]!")
+                   .arg(QString::number(OldPort), QString::number(ownPort), devEui));
+        return false;
+    }
     if (newPort == OldPort) {
         addLog(QStringLiteral("WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Device "
                               "DevEUI[%1] is already on port [%2]!")
@@ -272,9 +280,12 @@ bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription 
         return false;
     }
 
-    CDeviceHandler *server = tcpServers.take(OldPort);
+    CDeviceHandler *server = tcpServers.value(OldPort);
+    // A new port that cannot be listened on keeps the device on its old one.
+    if (!server->appendDevice(newPort))
+        return false;
+    tcpServers.remove(OldPort);
     tcpServers.insert(newPort, server);
-    server->appendDevice(newPort);
     tcpDevices.insert(devEui, newPort);
     addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] Device DevEUI[%1] updated is new "
                           "port[%2]!")

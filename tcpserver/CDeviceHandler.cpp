@@ -96,21 +96,45 @@ void CDeviceHandler::removeDevice(QString _devEui)
     servedDevices.removeAll(_devEui);
 }
 
-void CDeviceHandler::appendDevice(quint16 newPort)
+bool CDeviceHandler::appendDevice(quint16 newPort)
 {
     if (newPort == port) {
         qDebug().noquote()
             << QStringLiteral("[CDeviceHandler::appendDevice] Port [%1] is listening!").arg(port);
-        return;
+        return false;
+    }
+    // Tried aside first, so that a port that cannot be listened on leaves the old one as it was.
+    QTcpServer trial;
+    bool moved = trial.listen(QHostAddress::Any, newPort);
+    QString reason = trial.errorString();
+    trial.close();
+    if (moved) {
+        const bool wasListening = isListening();
+        close();
+        moved = listenAt(newPort);
+        if (!moved) {
+            // Taken by another program in between.
+            reason = errorString();
+            if (wasListening)
+                listenOnPort();
+        }
+    }
+    if (!moved) {
+        addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::appendDevice] Port %1 can't be "
+                                      "listened on: %2. The server stays on port %3 with its "
+                                      "clients.")
+                           .arg(newPort)
+                           .arg(reason)
+                           .arg(port));
+        return false;
     }
     port = newPort;
+    retryTimer->stop();
     // A packet under reassembly ends with the move.
     buffer.clear();
     timer->stop();
     dropConnections();
-    close();
-    retryTimer->stop();
-    listenOnPort();
+    return true;
 }
 
 void CDeviceHandler::dropConnections()

@@ -70,8 +70,9 @@ public:
     CDeviceHandler(quint16 port, ProtocolOption kind, QString devEui);
     ~CDeviceHandler() override;
 
-    // Moves the server to another port, dropping every client.
-    void appendDevice(quint16 newPort);
+    // Moves the server to another port, dropping every client; false, with a warning line, when
+    // the new port cannot be listened on: the server then stays on its port with its clients.
+    bool appendDevice(quint16 newPort);
     // One chunk of a transparent device packet with its TcpChunkWord; the completed packet goes
     // to every client. Dropped when no client is connected.
     void sendTCPData(QByteArray chunk, quint32 chunkWord);

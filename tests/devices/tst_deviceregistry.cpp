@@ -5,6 +5,8 @@
 
 #include <QHostAddress>
 #include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -261,8 +263,10 @@ void tst_DeviceRegistry::movePort()
 void tst_DeviceRegistry::moveRefused_data()
 {
     QTest::addColumn<QString>("devEui");
-    QTest::addColumn<int>("oldPortChoice"); // 0 the device's port, 1 a port without server
-    QTest::addColumn<int>("newPortChoice"); // 0 same as old, 1 free, 2 held by a Modbus server
+    // 0 the device's port, 1 a port without server, 2 the port of another transparent device
+    QTest::addColumn<int>("oldPortChoice");
+    // 0 same as old, 1 free, 2 held by a Modbus server, 3 held by another program
+    QTest::addColumn<int>("newPortChoice");
     QTest::addColumn<QString>("line");
 
     QTest::addRow("unregistered device")
@@ -271,11 +275,18 @@ void tst_DeviceRegistry::moveRefused_data()
     QTest::addRow("old port without server")
         << "DD01" << 1 << 1
         << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] No TCP server on old port";
+    QTest::addRow("old port of another transparent device")
+        << "DD01" << 2 << 1
+        << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Old port [%2] is not the "
+           "port [%1] of device DevEUI[DD01]!";
     QTest::addRow("same port") << "DD01" << 0 << 0
                                << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Device "
                                   "DevEUI[DD01] is already on port";
     QTest::addRow("new port held by a Modbus server")
         << "DD01" << 0 << 2 << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Port [";
+    QTest::addRow("new port held by another program")
+        << "DD01" << 0 << 3
+        << "WARNING: [CDeviceHandler::appendDevice] Port %3 can't be listened on: ";
 }
 
 void tst_DeviceRegistry::moveRefused()
@@ -287,24 +298,46 @@ void tst_DeviceRegistry::moveRefused()
 
     const quint16 tcpPort = freePort();
     registry->addNewDevice(device("DD01", tcpPort), ProtocolTCP);
+    const quint16 otherTcpPort = freePort();
+    registry->addNewDevice(device("DD03", otherTcpPort), ProtocolTCP);
     const quint16 modbusPort = freePort();
     registry->addNewDevice(device("DD02", modbusPort), ProtocolModbus);
     const quint16 free = freePort();
+    QTcpServer otherProgram;
+    QVERIFY(otherProgram.listen(QHostAddress::Any, 0));
+    const quint16 held = otherProgram.serverPort();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, tcpPort);
+    QVERIFY(client.waitForConnected(5000));
 
-    const quint16 oldPort = oldPortChoice == 0 ? tcpPort : free;
-    const quint16 newPort = newPortChoice == 0 ? oldPort : newPortChoice == 1 ? free : modbusPort;
+    const quint16 oldPort = QList<quint16>{tcpPort, free, otherTcpPort}.at(oldPortChoice);
+    const quint16 newPort = QList<quint16>{oldPort, free, modbusPort, held}.at(newPortChoice);
     log->clear();
     QVERIFY(!registry->updatePortRegisteredDevice(device(devEui, newPort), oldPort));
+    // %1 the device's port, %2 the other transparent device's, %3 the other program's.
+    line.replace(QLatin1String("%1"), QString::number(tcpPort))
+        .replace(QLatin1String("%2"), QString::number(otherTcpPort))
+        .replace(QLatin1String("%3"), QString::number(held));
     QVERIFY(log->waitForLine(line));
 
-    // Nothing moved: both servers stay where they were and still serve.
+    // Nothing moved: every server stays where it was and still serves, the device's client too.
     QCOMPARE(registry->getPortProtocol(tcpPort), std::optional<ProtocolOption>(ProtocolTCP));
+    QCOMPARE(registry->getPortProtocol(otherTcpPort), std::optional<ProtocolOption>(ProtocolTCP));
     QCOMPARE(registry->getPortProtocol(modbusPort), std::optional<ProtocolOption>(ProtocolModbus));
     QVERIFY(!registry->getPortProtocol(free).has_value());
-    QVERIFY(acceptsConnections(tcpPort));
-    QVERIFY(acceptsConnections(modbusPort));
+    QVERIFY(!registry->getPortProtocol(held).has_value());
+    for (quint16 port : {tcpPort, otherTcpPort, modbusPort})
+        QVERIFY(acceptsConnections(port));
+    API::SApiDeviceData uplink;
+    uplink.devEui = QStringLiteral("DD01");
+    uplink.data = QByteArray::fromHex("03000005050001") + "Hello";
+    registry->newPacketReceivedSlot(uplink);
+    QByteArray received;
+    QTRY_VERIFY((received += client.readAll()).size() >= 5);
+    QCOMPARE(received, QByteArrayLiteral("Hello"));
 
     registry->removeDevice("DD01", tcpPort);
+    registry->removeDevice("DD03", otherTcpPort);
     registry->removeDevice("DD02", modbusPort);
     QVERIFY(!registry->getPortProtocol(tcpPort).has_value());
     QTRY_VERIFY(canListen(tcpPort));

@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "QuietTraces.h"
 #include "StderrCapture.h"
+#include "TcpChunkWord.h"
 #include "TempWorkDir.h"
 
 #include <QTcpServer>
@@ -12,7 +13,8 @@
 #include <memory>
 
 // Ports that another program holds: the server says so once, tries again at its retry period
-// until the port is free and then says that it listens.
+// until the port is free and then says that it listens; a move to such a port leaves the server
+// on its old port with its clients and its packet.
 class tst_PortListen : public QObject
 {
     Q_OBJECT
@@ -23,6 +25,8 @@ private slots:
     void init();
 
     void heldAtTheStart();
+    void moveWithHeldPorts_data();
+    void moveWithHeldPorts();
 
 private:
     std::unique_ptr<QuietTraces> quiet;
@@ -49,6 +53,13 @@ QString listensLine(quint16 port)
     return QStringLiteral("INFO: [CDeviceHandler::listenOnPort] Port %1 is listened on now: "
                           "clients can reach the devices of this port.")
         .arg(port);
+}
+
+// Why the port cannot be listened on now.
+QString listenError(quint16 port)
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, port) ? QString() : probe.errorString();
 }
 
 // Another program on the port.
@@ -115,6 +126,83 @@ void tst_PortListen::heldAtTheStart()
     const QByteArray printed = standardError.text();
     QVERIFY2(printed.contains(warning.toLocal8Bit()), printed.constData());
     QVERIFY2(printed.contains(listensLine(held).toLocal8Bit()), printed.constData());
+}
+
+void tst_PortListen::moveWithHeldPorts_data()
+{
+    QTest::addColumn<bool>("oldHeld");
+    QTest::addColumn<bool>("newHeld");
+    QTest::addRow("listening server to a held port") << false << true;
+    QTest::addRow("waiting server to a free port") << true << false;
+    QTest::addRow("waiting server to a held port") << true << true;
+}
+
+void tst_PortListen::moveWithHeldPorts()
+{
+    QFETCH(bool, oldHeld);
+    QFETCH(bool, newHeld);
+
+    std::unique_ptr<QTcpServer> oldHolder = oldHeld ? holdPort() : nullptr;
+    const quint16 oldPort = oldHeld ? oldHolder->serverPort() : freePort();
+    std::unique_ptr<QTcpServer> newHolder = newHeld ? holdPort() : nullptr;
+    const quint16 newPort = newHeld ? newHolder->serverPort() : freePort();
+    QVERIFY(oldPort && newPort && oldPort != newPort);
+
+    CDeviceHandler server(oldPort, ProtocolTCP, DevEui);
+    server.appendDevice(DevEui);
+    QCOMPARE(server.isListening(), !oldHeld);
+    // A client of the old port with the first half of a packet under way.
+    QTcpSocket client;
+    if (!oldHeld) {
+        client.connectToHost(QHostAddress::LocalHost, oldPort);
+        QVERIFY(client.waitForConnected(5000));
+        QTRY_COMPARE(server.connectionCount(), 1);
+        server.sendTCPData("Hel", TcpChunkWord::pack(1, 2, 5));
+    }
+    log->clear();
+
+    QCOMPARE(server.appendDevice(newPort), !newHeld);
+    if (newHeld) {
+        QVERIFY(log->waitForLine(
+            QStringLiteral("WARNING: [CDeviceHandler::appendDevice] Port %1 can't be listened on: "
+                           "%2. The server stays on port %3 with its clients.")
+                .arg(newPort)
+                .arg(listenError(newPort))
+                .arg(oldPort)));
+        QCOMPARE(server.getPort(), oldPort);
+    } else {
+        QCOMPARE(server.getPort(), newPort);
+        QVERIFY(server.isListening());
+        QCOMPARE(server.serverPort(), newPort);
+        QVERIFY(acceptsConnections(newPort));
+    }
+
+    if (!oldHeld) {
+        // Still listening on the old port, the client kept with its packet.
+        QVERIFY(server.isListening());
+        QCOMPARE(server.serverPort(), oldPort);
+        QCOMPARE(server.connectionCount(), 1);
+        server.sendTCPData("lo", TcpChunkWord::pack(2, 2, 5));
+        QByteArray received;
+        QTRY_VERIFY((received += client.readAll()).size() >= 5);
+        QCOMPARE(received, QByteArrayLiteral("Hello"));
+        QVERIFY(acceptsConnections(oldPort));
+        return;
+    }
+
+    // The old port freed by the other program: a server still waiting there takes it, a moved
+    // one leaves it alone.
+    oldHolder.reset();
+    if (newHeld) {
+        QTRY_VERIFY(server.isListening());
+        QCOMPARE(server.serverPort(), oldPort);
+        QVERIFY(log->waitForLine(listensLine(oldPort)));
+    } else {
+        QTest::qWait(4 * RetryMs);
+        QCOMPARE(server.serverPort(), newPort);
+        QVERIFY(canListen(oldPort));
+        QCOMPARE(log->count(ListenLines), 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_PortListen)
