@@ -225,7 +225,12 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
         }
     };
 
-    if (modbusServers.contains(_port)) {
+    // The server of the device's own kind: a port may be entered for both kinds, one of them
+    // waiting to listen on it. A device not registered on the port is looked for as by port alone.
+    const bool ownModbus = modbusServers.contains(_port) && modbusDevices.contains(_devEui)
+                           && quint16(modbusDevices.value(_devEui).port) == _port;
+    const bool ownTcp = tcpServers.contains(_port) && tcpDevices.value(_devEui, -1) == _port;
+    if (ownModbus || (!ownTcp && modbusServers.contains(_port))) {
         removeFrom(modbusServers);
         modbusDevices.remove(_devEui);
     } else if (tcpServers.contains(_port)) {

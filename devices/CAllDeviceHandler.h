@@ -36,7 +36,8 @@ public:
     QList<SDeviceTypeInfo> getTCPDeviceTypeList();
     bool isDeviceTemplateExist(QString key);
     bool isTCPTemplateExist(QString key);
-    // The kind of the registry's server on the port; no value when the registry has none there.
+    // The kind of the registry's server on the port, also while it waits to listen there; no
+    // value when the registry has none there.
     std::optional<ProtocolOption> getPortProtocol(quint16 port);
 
 signals:

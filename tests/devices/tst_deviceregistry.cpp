@@ -28,6 +28,8 @@ private slots:
     void movePort();
     void moveRefused_data();
     void moveRefused();
+    void removalTakesTheDevicesOwnKind_data();
+    void removalTakesTheDevicesOwnKind();
 
 private:
     std::unique_ptr<TempWorkDir> work;
@@ -341,6 +343,47 @@ void tst_DeviceRegistry::moveRefused()
     registry->removeDevice("DD02", modbusPort);
     QVERIFY(!registry->getPortProtocol(tcpPort).has_value());
     QTRY_VERIFY(canListen(tcpPort));
+}
+
+void tst_DeviceRegistry::removalTakesTheDevicesOwnKind_data()
+{
+    QTest::addColumn<int>("removedKind");
+    QTest::addRow("the transparent device") << int(ProtocolTCP);
+    QTest::addRow("the Modbus device") << int(ProtocolModbus);
+}
+
+void tst_DeviceRegistry::removalTakesTheDevicesOwnKind()
+{
+    QFETCH(int, removedKind);
+
+    // A Modbus server waits for the port another program held at its start; once the port is
+    // free, a transparent device's server listens there before the Modbus one tries again.
+    auto otherProgram = std::make_unique<QTcpServer>();
+    QVERIFY(otherProgram->listen(QHostAddress::Any, 0));
+    const quint16 port = otherProgram->serverPort();
+    log->clear();
+    registry->addNewDevice(device("EE01", port), ProtocolModbus);
+    QVERIFY(log->waitForLine(
+        QStringLiteral("WARNING: [CDeviceHandler::listenOnPort] Port %1 can't be listened on")
+            .arg(port)));
+    otherProgram.reset();
+    registry->addNewDevice(device("EE02", port), ProtocolTCP);
+    QVERIFY(acceptsConnections(port));
+
+    const bool tcpRemoved = removedKind == ProtocolTCP;
+    registry->removeDevice(tcpRemoved ? "EE02" : "EE01", port);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(registry->getPortProtocol(port), std::optional<ProtocolOption>(ProtocolOption(
+                                                  tcpRemoved ? ProtocolModbus : ProtocolTCP)));
+    // The transparent server went with its device, or it still serves the port.
+    if (tcpRemoved)
+        QTRY_VERIFY(canListen(port));
+    else
+        QVERIFY(acceptsConnections(port));
+
+    registry->removeDevice(tcpRemoved ? "EE01" : "EE02", port);
+    QVERIFY(!registry->getPortProtocol(port).has_value());
+    QTRY_VERIFY(canListen(port));
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceRegistry)
