@@ -5,6 +5,7 @@
 #include "CAllDeviceHandler.h"
 #include "CDataBaseHandler.h"
 #include "CDescriptorLimit.h"
+#include "CDeviceHandler.h"
 #include "CEditDeviceForm.h"
 #include "CLogFile.h"
 #include "CServerHandler.h"
@@ -73,6 +74,13 @@ int main(int argc, char *argv[])
                            .arg(databaseFile),
                        CLogFile::LogError);
     startStorageThread(storage);
+
+    // Test seam, unset in use: a shorter period (1 to 60000 ms) at which a device port that could
+    // not be listened on is tried again.
+    bool retryGiven = false;
+    const int retryMs = qEnvironmentVariableIntValue("LORA_BRINDLE_LISTEN_RETRY_MS", &retryGiven);
+    if (retryGiven && retryMs > 0 && retryMs < CDeviceHandler::ListenRetryPeriodMs)
+        CDeviceHandler::setListenRetryPeriodForNewServers(retryMs);
 
     CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
     QObject::connect(serverLink, &CServerHandler::newPacketReceived, registry,

@@ -238,7 +238,12 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
         }
     };
 
-    if (modbusServers.contains(_port)) {
+    // The server of the device's own kind: a port may be entered for both kinds, one of them
+    // waiting to listen on it. A device not registered on the port is looked for as by port alone.
+    const bool ownModbus = modbusServers.contains(_port) && modbusDevices.contains(_devEui)
+                           && quint16(modbusDevices.value(_devEui).port) == _port;
+    const bool ownTcp = tcpServers.contains(_port) && tcpDevices.value(_devEui, -1) == _port;
+    if (ownModbus || (!ownTcp && modbusServers.contains(_port))) {
         removeFrom(modbusServers);
         modbusDevices.remove(_devEui);
     } else if (tcpServers.contains(_port)) {
@@ -272,6 +277,14 @@ bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription 
                    .arg(QString::number(OldPort), devEui));
         return false;
     }
+    const int ownPort = tcpDevices.value(devEui);
+    if (ownPort != OldPort) {
+        // The server there is another device's.
+        addLog(QStringLiteral("WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Old port "
+                              "[%1] is not the port [%2] of device DevEUI[%3]!")
+                   .arg(QString::number(OldPort), QString::number(ownPort), devEui));
+        return false;
+    }
     if (newPort == OldPort) {
         addLog(QStringLiteral("WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Device "
                               "DevEUI[%1] is already on port [%2]!")
@@ -285,9 +298,12 @@ bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription 
         return false;
     }
 
-    CDeviceHandler *server = tcpServers.take(OldPort);
+    CDeviceHandler *server = tcpServers.value(OldPort);
+    // A new port that cannot be listened on keeps the device on its old one.
+    if (!server->appendDevice(newPort))
+        return false;
+    tcpServers.remove(OldPort);
     tcpServers.insert(newPort, server);
-    server->appendDevice(newPort);
     tcpDevices.insert(devEui, newPort);
     addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] Device DevEUI[%1] updated is new "
                           "port[%2]!")

@@ -36,7 +36,8 @@ public:
     QList<SDeviceTypeInfo> getTCPDeviceTypeList();
     bool isDeviceTemplateExist(QString key);
     bool isTCPTemplateExist(QString key);
-    // The kind of the registry's server on the port; no value when the registry has none there.
+    // The kind of the registry's server on the port, also while it waits to listen there; no
+    // value when the registry has none there.
     std::optional<ProtocolOption> getPortProtocol(quint16 port);
 
 signals:
@@ -53,7 +54,8 @@ public slots:
     void removeDevice(QString _devEui, uint16_t _port);
     void newPacketReceivedSlot(API::SApiDeviceData _devData);
     // Moves a transparent TCP device and its server to the port of _devInfo; false when nothing
-    // was moved (unknown device, no server on OldPort, the same port, or a port already held).
+    // was moved (unknown device, no server on OldPort, OldPort not the device's, the same port, a
+    // port already held, or one that cannot be listened on).
     bool updatePortRegisteredDevice(DB::SDeviceRegMapDescription _devInfo, uint16_t OldPort);
 
 private:

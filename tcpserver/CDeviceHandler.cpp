@@ -23,6 +23,7 @@
 #endif
 
 int CDeviceHandler::newServerTimeoutMs = CDeviceHandler::WaitingTimeoutMs;
+int CDeviceHandler::newServerRetryMs = CDeviceHandler::ListenRetryPeriodMs;
 CDeviceHandler::SKeepAlive CDeviceHandler::keepAlive;
 QList<CDeviceHandler *> CDeviceHandler::servers;
 int CDeviceHandler::openClients = 0;
@@ -33,6 +34,11 @@ bool CDeviceHandler::descriptorsExhausted = false;
 void CDeviceHandler::setWaitingTimeoutForNewServers(int milliseconds)
 {
     newServerTimeoutMs = milliseconds;
+}
+
+void CDeviceHandler::setListenRetryPeriodForNewServers(int milliseconds)
+{
+    newServerRetryMs = milliseconds;
 }
 
 void CDeviceHandler::setKeepAliveForNewConnections(const SKeepAlive &keepAlive_)
@@ -67,6 +73,9 @@ CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devE
 {
     servers.append(this);
     connect(this, &QTcpServer::acceptError, this, &CDeviceHandler::acceptErrorSlot);
+    retryTimer = new QTimer(this);
+    retryTimer->setInterval(newServerRetryMs);
+    connect(retryTimer, &QTimer::timeout, this, &CDeviceHandler::listenOnPort);
     listenOnPort();
     timer = new QTimer;
     timer->setInterval(newServerTimeoutMs);
@@ -100,21 +109,47 @@ void CDeviceHandler::removeDevice(QString _devEui)
     servedDevices.removeAll(_devEui);
 }
 
-void CDeviceHandler::appendDevice(quint16 newPort)
+bool CDeviceHandler::appendDevice(quint16 newPort)
 {
     if (newPort == port) {
         qDebug().noquote()
             << QStringLiteral("[CDeviceHandler::appendDevice] Port [%1] is listening!").arg(port);
-        return;
+        return false;
+    }
+    // Tried aside first, so that a port that cannot be listened on leaves the old one as it was.
+    QTcpServer trial;
+    bool moved = trial.listen(QHostAddress::Any, newPort);
+    QString reason = trial.errorString();
+    trial.close();
+    if (moved) {
+        const bool wasListening = isListening();
+        close();
+        moved = listenAt(newPort);
+        if (!moved) {
+            // Taken by another program in between.
+            reason = errorString();
+            if (wasListening)
+                listenOnPort();
+        }
+        // One listening port less, where none listens now.
+        updateAccepting("appendDevice");
+    }
+    if (!moved) {
+        addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::appendDevice] Port %1 can't be "
+                                      "listened on: %2. The server stays on port %3 with its "
+                                      "clients.")
+                           .arg(newPort)
+                           .arg(reason)
+                           .arg(port));
+        return false;
     }
     port = newPort;
+    retryTimer->stop();
     // A packet under reassembly ends with the move.
     buffer.clear();
     timer->stop();
     dropConnections();
-    close();
-    listenOnPort();
-    updateAccepting("appendDevice");
+    return true;
 }
 
 void CDeviceHandler::dropConnections()
@@ -134,19 +169,37 @@ void CDeviceHandler::dropConnections()
 
 void CDeviceHandler::listenOnPort()
 {
-    if (listen(QHostAddress::Any, port)) {
-        // A port opened while the bound is reached waits like the others; its descriptor makes
-        // the bound one less.
-        if (acceptingPaused)
-            pauseThis();
-        updateAccepting("listenOnPort");
+    const bool retrying = retryTimer->isActive();
+    if (listenAt(port)) {
+        if (!retrying)
+            return;
+        retryTimer->stop();
+        addLogAndPrint(QStringLiteral("INFO: [CDeviceHandler::listenOnPort] Port %1 is listened on "
+                                      "now: clients can reach the devices of this port.")
+                           .arg(port));
         return;
     }
+    // Said once; the port is tried again silently until it is free.
+    if (retrying)
+        return;
     // The server then accepts nothing; the operator must learn why no client can connect.
     addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::listenOnPort] Port %1 can't be "
                                   "listened on: %2. No client can reach the devices of this port!")
                        .arg(port)
                        .arg(errorString()));
+    retryTimer->start();
+}
+
+bool CDeviceHandler::listenAt(quint16 at)
+{
+    if (!listen(QHostAddress::Any, at))
+        return false;
+    // A port opened while the bound is reached waits like the others; its descriptor makes the
+    // bound one less.
+    if (acceptingPaused)
+        pauseThis();
+    updateAccepting("listenOnPort");
+    return true;
 }
 
 void CDeviceHandler::incomingConnection(qintptr socketDescriptor)

@@ -31,6 +31,8 @@ public:
     // After an accept failed (no descriptor or memory left, or a client gone before it was
     // taken), the ports try again this often, and at every close of a connection.
     static constexpr int AcceptRetryMs = 1000;
+    // A port that cannot be listened on is tried again at this period until it can.
+    static constexpr int ListenRetryPeriodMs = 60000;
 
     struct SKeepAlive
     {
@@ -46,6 +48,10 @@ public:
     // unless changed).
     static void setWaitingTimeoutForNewServers(int milliseconds);
     static int waitingTimeoutForNewServers() { return newServerTimeoutMs; }
+    // Seam for tests: the listen retry period of servers made from now on (ListenRetryPeriodMs
+    // unless changed).
+    static void setListenRetryPeriodForNewServers(int milliseconds);
+    static int listenRetryPeriodForNewServers() { return newServerRetryMs; }
     // Seam for tests: the keep-alive of clients accepted from now on.
     static void setKeepAliveForNewConnections(const SKeepAlive &keepAlive);
 
@@ -76,8 +82,9 @@ public:
     CDeviceHandler(quint16 port, ProtocolOption kind, QString devEui);
     ~CDeviceHandler() override;
 
-    // Moves the server to another port, dropping every client.
-    void appendDevice(quint16 newPort);
+    // Moves the server to another port, dropping every client; false, with a warning line, when
+    // the new port cannot be listened on: the server then stays on its port with its clients.
+    bool appendDevice(quint16 newPort);
     // One chunk of a transparent device packet with its TcpChunkWord; the completed packet goes
     // to every client. Dropped when no client is connected.
     void sendTCPData(QByteArray chunk, quint32 chunkWord);
@@ -121,8 +128,11 @@ private:
     void resumeThis();
     // Closes every client connection.
     void dropConnections();
-    // Listens on `port` on every address; a failure is logged and printed with its reason.
+    // Listens on `port` on every address. The first failure is logged and printed with its
+    // reason, and the port is then tried again at the retry period until it can be listened on,
+    // which is logged too.
     void listenOnPort();
+    bool listenAt(quint16 at);
     void appendChunk(const QByteArray &chunk);
     quint16 port = 0;
     QStringList servedDevices;
@@ -133,8 +143,10 @@ private:
     QTimer *timer = nullptr;
     // Qt paused this server after a failed accept.
     bool acceptFailed = false;
+    QTimer *retryTimer = nullptr;
 
     static int newServerTimeoutMs;
+    static int newServerRetryMs;
     static SKeepAlive keepAlive;
     static QList<CDeviceHandler *> servers;
     static int openClients;

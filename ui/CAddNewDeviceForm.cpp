@@ -191,15 +191,14 @@ void CAddNewDeviceForm::addDeviceSlot()
         return;
     }
 
-    if (!isPortFree(*port)) {
-        // A Modbus device may join a Modbus server of the gateway; nothing else shares a port.
-        const std::optional<ProtocolOption> holder
-            = CAllDeviceHandler::getInstance()->getPortProtocol(*port);
-        const bool joins = protocol == ProtocolModbus && holder == ProtocolModbus;
-        if (!joins) {
-            portErrorButton->show();
-            return;
-        }
+    // A server of the gateway holds its port also while it waits to listen there (another
+    // program held it). A Modbus device may join a Modbus server; nothing else shares a port.
+    const std::optional<ProtocolOption> holder
+        = CAllDeviceHandler::getInstance()->getPortProtocol(*port);
+    const bool joins = protocol == ProtocolModbus && holder == ProtocolModbus;
+    if (holder ? !joins : !isPortFree(*port)) {
+        portErrorButton->show();
+        return;
     }
     portErrorButton->hide();
 

@@ -139,8 +139,9 @@ void CEditDeviceForm::addDeviceSlot()
             return;
         }
         portErrorButton->hide();
-        // Also the device's own, unchanged port is held: by its own server.
-        if (!isPortFree(*newPort)) {
+        // Also the device's own, unchanged port is held: by its own server. A server of the
+        // gateway holds its port also while it waits to listen there.
+        if (CAllDeviceHandler::getInstance()->getPortProtocol(*newPort) || !isPortFree(*newPort)) {
             portErrorButton->show();
             return;
         }

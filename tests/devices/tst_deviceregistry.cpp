@@ -28,6 +28,8 @@ private slots:
     void movePort();
     void moveRefused_data();
     void moveRefused();
+    void removalTakesTheDevicesOwnKind_data();
+    void removalTakesTheDevicesOwnKind();
 
 private:
     std::unique_ptr<TempWorkDir> work;
@@ -50,19 +52,6 @@ QByteArray templateJson(const QString &appEui, const QString &devType, const QSt
              "reg_map_bias":0,"reg_bit_bias":0,"reg_bit_size":16,"data_name":"level"}]}]})")
         .arg(appEui, devType, colorPart)
         .toUtf8();
-}
-
-bool canListen(quint16 port)
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, port);
-}
-
-bool acceptsClient(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(5000);
 }
 
 DB::SDeviceRegMapDescription device(const QString &devEui, quint16 port)
@@ -207,7 +196,7 @@ void tst_DeviceRegistry::sharedModbusPort()
                                        "already open")
                             .arg(port)),
              1);
-    QVERIFY(acceptsClient(port));
+    QVERIFY(acceptsConnections(port));
     QCOMPARE(registry->getPortProtocol(port), std::optional<ProtocolOption>(ProtocolModbus));
 
     QTest::ignoreMessage(
@@ -216,7 +205,7 @@ void tst_DeviceRegistry::sharedModbusPort()
                                    .arg(port)));
     registry->removeDevice("AA01", port);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(acceptsClient(port)); // the second device keeps the server
+    QVERIFY(acceptsConnections(port)); // the second device keeps the server
     QCOMPARE(registry->getPortProtocol(port), std::optional<ProtocolOption>(ProtocolModbus));
 
     registry->removeDevice("AA02", port);
@@ -241,7 +230,7 @@ void tst_DeviceRegistry::portProtocol()
     QCOMPARE(registry->getPortProtocol(modbusPort), std::optional<ProtocolOption>(ProtocolModbus));
     QCOMPARE(registry->getPortProtocol(tcpPort), std::optional<ProtocolOption>(ProtocolTCP));
     QVERIFY(!registry->getPortProtocol(free).has_value());
-    QVERIFY(acceptsClient(tcpPort));
+    QVERIFY(acceptsConnections(tcpPort));
 
     registry->removeDevice("BB01", modbusPort);
     registry->removeDevice("BB02", tcpPort);
@@ -264,7 +253,7 @@ void tst_DeviceRegistry::movePort()
                                  .arg(newPort)));
     QCOMPARE(registry->getPortProtocol(newPort), std::optional<ProtocolOption>(ProtocolTCP));
     QVERIFY(!registry->getPortProtocol(oldPort).has_value());
-    QVERIFY(acceptsClient(newPort));
+    QVERIFY(acceptsConnections(newPort));
     QVERIFY(canListen(oldPort));
 
     // The device is now known under its new port only.
@@ -276,8 +265,10 @@ void tst_DeviceRegistry::movePort()
 void tst_DeviceRegistry::moveRefused_data()
 {
     QTest::addColumn<QString>("devEui");
-    QTest::addColumn<int>("oldPortChoice"); // 0 the device's port, 1 a port without server
-    QTest::addColumn<int>("newPortChoice"); // 0 same as old, 1 free, 2 held by a Modbus server
+    // 0 the device's port, 1 a port without server, 2 the port of another transparent device
+    QTest::addColumn<int>("oldPortChoice");
+    // 0 same as old, 1 free, 2 held by a Modbus server, 3 held by another program
+    QTest::addColumn<int>("newPortChoice");
     QTest::addColumn<QString>("line");
 
     QTest::addRow("unregistered device")
@@ -286,11 +277,18 @@ void tst_DeviceRegistry::moveRefused_data()
     QTest::addRow("old port without server")
         << "DD01" << 1 << 1
         << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] No TCP server on old port";
+    QTest::addRow("old port of another transparent device")
+        << "DD01" << 2 << 1
+        << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Old port [%2] is not the "
+           "port [%1] of device DevEUI[DD01]!";
     QTest::addRow("same port") << "DD01" << 0 << 0
                                << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Device "
                                   "DevEUI[DD01] is already on port";
     QTest::addRow("new port held by a Modbus server")
         << "DD01" << 0 << 2 << "WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Port [";
+    QTest::addRow("new port held by another program")
+        << "DD01" << 0 << 3
+        << "WARNING: [CDeviceHandler::appendDevice] Port %3 can't be listened on: ";
 }
 
 void tst_DeviceRegistry::moveRefused()
@@ -302,27 +300,90 @@ void tst_DeviceRegistry::moveRefused()
 
     const quint16 tcpPort = freePort();
     registry->addNewDevice(device("DD01", tcpPort), ProtocolTCP);
+    const quint16 otherTcpPort = freePort();
+    registry->addNewDevice(device("DD03", otherTcpPort), ProtocolTCP);
     const quint16 modbusPort = freePort();
     registry->addNewDevice(device("DD02", modbusPort), ProtocolModbus);
     const quint16 free = freePort();
+    QTcpServer otherProgram;
+    QVERIFY(otherProgram.listen(QHostAddress::Any, 0));
+    const quint16 held = otherProgram.serverPort();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, tcpPort);
+    QVERIFY(client.waitForConnected(5000));
 
-    const quint16 oldPort = oldPortChoice == 0 ? tcpPort : free;
-    const quint16 newPort = newPortChoice == 0 ? oldPort : newPortChoice == 1 ? free : modbusPort;
+    const quint16 oldPort = QList<quint16>{tcpPort, free, otherTcpPort}.at(oldPortChoice);
+    const quint16 newPort = QList<quint16>{oldPort, free, modbusPort, held}.at(newPortChoice);
     log->clear();
     QVERIFY(!registry->updatePortRegisteredDevice(device(devEui, newPort), oldPort));
+    // %1 the device's port, %2 the other transparent device's, %3 the other program's.
+    line.replace(QLatin1String("%1"), QString::number(tcpPort))
+        .replace(QLatin1String("%2"), QString::number(otherTcpPort))
+        .replace(QLatin1String("%3"), QString::number(held));
     QVERIFY(log->waitForLine(line));
 
-    // Nothing moved: both servers stay where they were and still serve.
+    // Nothing moved: every server stays where it was and still serves, the device's client too.
     QCOMPARE(registry->getPortProtocol(tcpPort), std::optional<ProtocolOption>(ProtocolTCP));
+    QCOMPARE(registry->getPortProtocol(otherTcpPort), std::optional<ProtocolOption>(ProtocolTCP));
     QCOMPARE(registry->getPortProtocol(modbusPort), std::optional<ProtocolOption>(ProtocolModbus));
     QVERIFY(!registry->getPortProtocol(free).has_value());
-    QVERIFY(acceptsClient(tcpPort));
-    QVERIFY(acceptsClient(modbusPort));
+    QVERIFY(!registry->getPortProtocol(held).has_value());
+    for (quint16 port : {tcpPort, otherTcpPort, modbusPort})
+        QVERIFY(acceptsConnections(port));
+    API::SApiDeviceData uplink;
+    uplink.devEui = QStringLiteral("DD01");
+    uplink.data = QByteArray::fromHex("03000005050001") + "Hello";
+    registry->newPacketReceivedSlot(uplink);
+    QByteArray received;
+    QTRY_VERIFY((received += client.readAll()).size() >= 5);
+    QCOMPARE(received, QByteArrayLiteral("Hello"));
 
     registry->removeDevice("DD01", tcpPort);
+    registry->removeDevice("DD03", otherTcpPort);
     registry->removeDevice("DD02", modbusPort);
     QVERIFY(!registry->getPortProtocol(tcpPort).has_value());
     QTRY_VERIFY(canListen(tcpPort));
+}
+
+void tst_DeviceRegistry::removalTakesTheDevicesOwnKind_data()
+{
+    QTest::addColumn<int>("removedKind");
+    QTest::addRow("the transparent device") << int(ProtocolTCP);
+    QTest::addRow("the Modbus device") << int(ProtocolModbus);
+}
+
+void tst_DeviceRegistry::removalTakesTheDevicesOwnKind()
+{
+    QFETCH(int, removedKind);
+
+    // A Modbus server waits for the port another program held at its start; once the port is
+    // free, a transparent device's server listens there before the Modbus one tries again.
+    auto otherProgram = std::make_unique<QTcpServer>();
+    QVERIFY(otherProgram->listen(QHostAddress::Any, 0));
+    const quint16 port = otherProgram->serverPort();
+    log->clear();
+    registry->addNewDevice(device("EE01", port), ProtocolModbus);
+    QVERIFY(log->waitForLine(
+        QStringLiteral("WARNING: [CDeviceHandler::listenOnPort] Port %1 can't be listened on")
+            .arg(port)));
+    otherProgram.reset();
+    registry->addNewDevice(device("EE02", port), ProtocolTCP);
+    QVERIFY(acceptsConnections(port));
+
+    const bool tcpRemoved = removedKind == ProtocolTCP;
+    registry->removeDevice(tcpRemoved ? "EE02" : "EE01", port);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(registry->getPortProtocol(port), std::optional<ProtocolOption>(ProtocolOption(
+                                                  tcpRemoved ? ProtocolModbus : ProtocolTCP)));
+    // The transparent server went with its device, or it still serves the port.
+    if (tcpRemoved)
+        QTRY_VERIFY(canListen(port));
+    else
+        QVERIFY(acceptsConnections(port));
+
+    registry->removeDevice(tcpRemoved ? "EE01" : "EE02", port);
+    QVERIFY(!registry->getPortProtocol(port).has_value());
+    QTRY_VERIFY(canListen(port));
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceRegistry)

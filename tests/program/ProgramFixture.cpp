@@ -1,5 +1,7 @@
 #include "ProgramFixture.h"
 
+#include "FreePort.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -35,6 +37,15 @@ QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort,
         || seed.exitCode() != 0)
         return QStringLiteral("the seed helper failed: %1").arg(outputOf(seed));
     return QString();
+}
+
+QString prepareWorkDirOnFreePorts(const QString &dir, quint16 &modbusPort, quint16 &tcpPort)
+{
+    modbusPort = freePort();
+    tcpPort = freePort();
+    if (!modbusPort || !tcpPort || modbusPort == tcpPort)
+        return QStringLiteral("no two free ports");
+    return prepareWorkDir(dir, modbusPort, tcpPort);
 }
 
 QJsonObject uplink(const QString &devEui, const QString &data, int rssi)

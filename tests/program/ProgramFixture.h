@@ -31,6 +31,8 @@ inline QString extraModbusDevEui(int index)
 // Returns an empty text on success, else what went wrong.
 QString prepareWorkDir(const QString &dir, quint16 modbusPort, quint16 tcpPort,
                        const QList<quint16> &extraModbusPorts = {});
+// The same on two distinct ports that are free now, which it stores in the arguments.
+QString prepareWorkDirOnFreePorts(const QString &dir, quint16 &modbusPort, quint16 &tcpPort);
 
 // An uplink of the device as the network server sends it.
 QJsonObject uplink(const QString &devEui, const QString &data, int rssi);

@@ -1,6 +1,5 @@
 #include "CDescriptorLimit.h"
 #include "FakeNetworkServer.h"
-#include "FreePort.h"
 #include "ProgramFixture.h"
 
 #include <QDir>

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,6 +60,7 @@ class TestProgram : public QObject
 private slots:
     void wholeProgram_data();
     void wholeProgram();
+    void portHeldAtTheStart();
 };
 
 void TestProgram::wholeProgram_data()
@@ -180,6 +182,60 @@ void TestProgram::wholeProgram()
     QVERIFY(gateway.waitForFinished(10000));
     simulator.kill();
     QVERIFY(simulator.waitForFinished(10000));
+}
+
+// Another program holds the Modbus port when the gateway starts and lets it go later: the gateway
+// says so, listens once the port is free and answers a master there. The retry period is
+// shortened through the gateway's test variable.
+void TestProgram::portHeldAtTheStart()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    quint16 modbusPort = 0;
+    quint16 tcpPort = 0;
+    const QString prepared = prepareWorkDirOnFreePorts(dir.path(), modbusPort, tcpPort);
+    QVERIFY2(prepared.isEmpty(), qPrintable(prepared));
+    QTcpServer otherProgram;
+    QVERIFY(otherProgram.listen(QHostAddress::Any, modbusPort));
+
+    QProcessEnvironment env = cleanEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("LORA_BRINDLE_LISTEN_RETRY_MS"), QStringLiteral("300"));
+    QProcess gateway;
+    gateway.setProcessEnvironment(env);
+    gateway.setWorkingDirectory(dir.path());
+    gateway.start(QStringLiteral(GATEWAY_EXECUTABLE), {});
+    QVERIFY2(gateway.waitForStarted(10000), qPrintable(gateway.errorString()));
+
+    const QString refused = QStringLiteral("WARNING: [CDeviceHandler::listenOnPort] Port %1 can't "
+                                           "be listened on: ")
+                                .arg(modbusPort);
+    const QString logFile = dir.filePath(QStringLiteral("history.log"));
+    QTRY_VERIFY2_WITH_TIMEOUT(readFile(logFile).contains(refused),
+                              qPrintable(outputOf(gateway).right(4000)), 30000);
+    QVERIFY(outputOf(gateway).contains(refused));
+    // Tried again without a further line while the port stays held.
+    QTest::qWait(1000);
+    QCOMPARE(readFile(logFile).count(refused), 1);
+    otherProgram.close();
+
+    const QString listens = QStringLiteral("INFO: [CDeviceHandler::listenOnPort] Port %1 is "
+                                           "listened on now: clients can reach the devices of "
+                                           "this port.")
+                                .arg(modbusPort);
+    QTRY_VERIFY2_WITH_TIMEOUT(readFile(logFile).contains(listens),
+                              qPrintable(outputOf(gateway).right(4000)), 30000);
+    QVERIFY(outputOf(gateway).contains(listens));
+    ModbusClient modbus(QStringLiteral("127.0.0.1"), modbusPort);
+    QVERIFY2(modbus.connectToServer(), qPrintable(modbus.lastError()));
+    // No uplink has come: the device's registers read 0.
+    QCOMPARE(modbus.readHoldingRegisters(ClimateFirstRegister, ClimateRegisters.size()),
+             std::optional<QList<quint16>>(QList<quint16>(ClimateRegisters.size(), 0)));
+    modbus.close();
+
+    QCOMPARE(gateway.state(), QProcess::Running);
+    gateway.kill();
+    QVERIFY(gateway.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

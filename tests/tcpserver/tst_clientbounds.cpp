@@ -12,7 +12,6 @@
 #include "QuietTraces.h"
 #include "RawClient.h"
 #include "SharedConstants.h"
-#include "StderrCapture.h"
 #include "StorageThread.h"
 #include "TcpChunkWord.h"
 #include "TempWorkDir.h"
@@ -36,8 +35,8 @@
 #include <vector>
 
 // What one client can make the gateway hold or lose: a half-closed stream is answered to its end,
-// a client that does not read is slowed or closed rather than buffered without end, client bytes
-// leave as bounded downlinks in order, and a port that cannot be served says so.
+// a client that does not read is slowed or closed rather than buffered without end, and client
+// bytes leave as bounded downlinks in order.
 class tst_ClientBounds : public QObject
 {
     Q_OBJECT
@@ -64,8 +63,6 @@ private slots:
     void streamingClientWithUnsentPackets();
     void closedClientsBeyondTheBound();
     void portMoveKeepsWhatWasRead();
-    void portThatCannotBeBound_data();
-    void portThatCannotBeBound();
 
 private:
     std::unique_ptr<QuietTraces> quiet;
@@ -908,41 +905,6 @@ void tst_ClientBounds::portMoveKeepsWhatWasRead()
     QTRY_COMPARE_WITH_TIMEOUT(arrived.size(), read, 20000);
     QVERIFY(arrived == bytes.left(read));
     QTRY_VERIFY(connection.isNull());
-}
-
-void tst_ClientBounds::portThatCannotBeBound_data()
-{
-    QTest::addColumn<bool>("onMove");
-    QTest::addRow("at the start") << false;
-    QTest::addRow("on a port move") << true;
-}
-
-void tst_ClientBounds::portThatCannotBeBound()
-{
-    QFETCH(bool, onMove);
-
-    QTcpServer holder;
-    QVERIFY(holder.listen(QHostAddress::Any, 0));
-    const quint16 held = holder.serverPort();
-    StderrCapture standardError;
-    std::unique_ptr<CDeviceHandler> server;
-    if (onMove) {
-        server = std::make_unique<CDeviceHandler>(freePort(), ProtocolTCP, DevEui);
-        QVERIFY(server->isListening());
-        server->appendDevice(held);
-    } else {
-        server = std::make_unique<CDeviceHandler>(held, ProtocolModbus, DevEui);
-    }
-    QVERIFY(!server->isListening());
-
-    const QString line = QStringLiteral("WARNING: [CDeviceHandler::listenOnPort] Port %1 can't be "
-                                        "listened on: %2. No client can reach the devices of this "
-                                        "port!")
-                             .arg(held)
-                             .arg(server->errorString());
-    QVERIFY(log->waitForLine(line));
-    QCOMPARE(log->count(QStringLiteral("[CDeviceHandler::listenOnPort]")), 1);
-    QVERIFY2(standardError.text().contains(line.toLocal8Bit()), standardError.text().constData());
 }
 
 QTEST_GUILESS_MAIN(tst_ClientBounds)

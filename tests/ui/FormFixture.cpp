@@ -12,7 +12,6 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTcpSocket>
 #include <QTest>
 #include <QThread>
 
@@ -100,16 +99,6 @@ QList<QVariantList> registerRows(quint32 deviceId)
         rows.append(row);
     }
     return rows;
-}
-
-bool acceptsConnections(quint16 port)
-{
-    // The kernel completes the handshake for a listening socket, so a blocking wait is enough.
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    const bool ok = socket.waitForConnected(5000);
-    socket.abort();
-    return ok;
 }
 
 QByteArray uplinkJson(const QString &devEui, const QString &hexData, int rssi)

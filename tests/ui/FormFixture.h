@@ -44,9 +44,6 @@ std::optional<StoredDevice> findDevice(const QString &devEui, ProtocolOption kin
 // The stored register rows of a device, by register address; each row holds the 14 columns.
 QList<QVariantList> registerRows(quint32 deviceId);
 
-// Whether a TCP connection to 127.0.0.1 at the port is accepted.
-bool acceptsConnections(quint16 port);
-
 // An uplink object as the network server sends it.
 QByteArray uplinkJson(const QString &devEui, const QString &hexData, int rssi);
 

@@ -93,6 +93,8 @@ private slots:
     void noCurrentRowDoesNothing();
     void openEditorIsStoredOnOk_data();
     void openEditorIsStoredOnOk();
+    void portOfAWaitingServer_data();
+    void portOfAWaitingServer();
 
 private:
     bool logIn();
@@ -115,6 +117,7 @@ private:
     int editedDevices = 0;
     int earlierDevices = 0;
     COMM::EServerStatus linkStatus = COMM::Disconnected;
+    int waitingRows = 0;
 };
 
 void TestAddNewDeviceForm::initTestCase()
@@ -807,6 +810,74 @@ void TestAddNewDeviceForm::openEditorIsStoredOnOk()
     // The last packet, asked for after the store, is decoded with the typed scaling.
     QTRY_COMPARE_WITH_TIMEOUT(ModbusClient::readHoldingAside(port, 301, 1),
                               QList<quint16>({quint16(level)}), 10000);
+}
+
+void TestAddNewDeviceForm::portOfAWaitingServer_data()
+{
+    QTest::addColumn<int>("waitingKind");
+    QTest::addColumn<bool>("portFreed");
+    QTest::addColumn<int>("addedKind");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::addRow("Modbus device, Modbus server, port still held")
+        << int(ProtocolModbus) << false << int(ProtocolModbus) << true;
+    QTest::addRow("Modbus device, Modbus server, port freed")
+        << int(ProtocolModbus) << true << int(ProtocolModbus) << true;
+    QTest::addRow("transparent device, Modbus server, port freed")
+        << int(ProtocolModbus) << true << int(ProtocolTCP) << false;
+    QTest::addRow("transparent device, transparent server, port freed")
+        << int(ProtocolTCP) << true << int(ProtocolTCP) << false;
+    QTest::addRow("Modbus device, transparent server, port freed")
+        << int(ProtocolTCP) << true << int(ProtocolModbus) << false;
+}
+
+void TestAddNewDeviceForm::portOfAWaitingServer()
+{
+    QFETCH(int, waitingKind);
+    QFETCH(bool, portFreed);
+    QFETCH(int, addedKind);
+    QFETCH(bool, accepted);
+
+    // The gateway's server of the port waits for it: another program held it when the server
+    // was made, and it tries again only after its retry period.
+    auto otherProgram = std::make_unique<QTcpServer>();
+    QVERIFY(otherProgram->listen(QHostAddress::Any, 0));
+    const quint16 port = otherProgram->serverPort();
+    ++waitingRows;
+    DB::SDeviceRegMapDescription waiting;
+    waiting.devEui = QStringLiteral("0000000000000DC%1").arg(waitingRows);
+    waiting.appEui = waitingKind == ProtocolTCP ? PipeAppEui : SensorAppEui;
+    waiting.port = port;
+    CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
+    registry->addNewDevice(waiting, ProtocolOption(waitingKind));
+    if (portFreed)
+        otherProgram.reset();
+
+    const QString devEui = QStringLiteral("0000000000000DB%1").arg(waitingRows);
+    server->setDevicesList({serverDevice(devEui, QStringLiteral("Newcomer"),
+                                         addedKind == ProtocolTCP ? PipeAppEui : SensorAppEui)});
+    QVERIFY(openWithList(ProtocolOption(addedKind)));
+    QCOMPARE(shownDevEuis(), QStringList({devEui}));
+    probe->portEdit()->setText(QString::number(port));
+    probe->startAddrEdit()->setText(QStringLiteral("400"));
+    form->addDeviceSlot();
+
+    if (accepted) {
+        // It joins the waiting Modbus server.
+        QCOMPARE(form->result(), int(QDialog::Accepted));
+        QVERIFY(findDevice(devEui, ProtocolModbus));
+        QVERIFY(log->waitForLine(
+            QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open")
+                .arg(port)));
+        registry->removeDevice(devEui, port);
+    } else {
+        QVERIFY(probe->portMarker()->isVisible());
+        expectNothingAdded(devEui);
+    }
+    QCOMPARE(registry->getPortProtocol(port),
+             std::optional<ProtocolOption>(ProtocolOption(waitingKind)));
+    registry->removeDevice(waiting.devEui, port);
+    QVERIFY(!registry->getPortProtocol(port));
 }
 
 QTEST_MAIN(TestAddNewDeviceForm)

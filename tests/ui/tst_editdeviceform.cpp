@@ -324,6 +324,9 @@ void TestEditDeviceForm::tcpPortRefused_data()
     QTest::addRow("port of a Modbus device") << QStringLiteral("modbus");
     QTest::addRow("port of another TCP device") << QStringLiteral("other");
     QTest::addRow("port of another program") << QStringLiteral("busy");
+    // Servers of the gateway waiting for a port that another program held at their start.
+    QTest::addRow("port freed for a waiting Modbus server") << QStringLiteral("waiting modbus");
+    QTest::addRow("port freed for a waiting TCP server") << QStringLiteral("waiting tcp");
     QTest::addRow("empty") << QString();
     QTest::addRow("zero") << QStringLiteral("0");
     QTest::addRow("above 65535") << QStringLiteral("70000");
@@ -343,16 +346,32 @@ void TestEditDeviceForm::tcpPortRefused()
         port = QString::number(otherPipe.port);
     else if (port == QLatin1String("busy"))
         port = QString::number(otherProgram.serverPort());
+    DB::SDeviceRegMapDescription waiting;
+    if (port.startsWith(QLatin1String("waiting"))) {
+        const bool modbusWaits = port == QLatin1String("waiting modbus");
+        waiting.devEui = QStringLiteral("00000000000E00F1");
+        waiting.appEui = modbusWaits ? SensorAppEui : PipeAppEui;
+        waiting.port = otherProgram.serverPort();
+        CAllDeviceHandler::getInstance()->addNewDevice(waiting,
+                                                       modbusWaits ? ProtocolModbus : ProtocolTCP);
+        otherProgram.close();
+        port = QString::number(waiting.port);
+    }
 
     loadPipe(pipe, PipeEui);
     probe->portEdit()->setText(port);
+    // Refused by the marker alone, not by a failure message.
+    MessageBoxCloser closer;
     form->addDeviceSlot();
+    QCOMPARE(closer.closed, 0);
     QVERIFY(probe->portMarker()->isVisible());
     expectNothingChanged();
     QCOMPARE(findDevice(PipeEui, ProtocolTCP)->port, pipe.port);
     QCOMPARE(CAllDeviceHandler::getInstance()->getPortProtocol(quint16(pipe.port)),
              std::optional<ProtocolOption>(ProtocolTCP));
     QVERIFY(acceptsConnections(quint16(pipe.port)));
+    if (!waiting.devEui.isEmpty())
+        CAllDeviceHandler::getInstance()->removeDevice(waiting.devEui, quint16(waiting.port));
 }
 
 void TestEditDeviceForm::tcpPortMoves()
