@@ -1,5 +1,6 @@
 #include "CDescriptorLimit.h"
 #include "FakeNetworkServer.h"
+#include "FreePort.h"
 #include "ProgramFixture.h"
 
 #include <QDir>
