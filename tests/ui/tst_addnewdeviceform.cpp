@@ -853,7 +853,7 @@ void TestAddNewDeviceForm::portOfAWaitingServer()
     if (portFreed)
         otherProgram.reset();
 
-    const QString devEui = QStringLiteral("0000000000000DB%1").arg(waitingRows);
+    const QString devEui = QStringLiteral("0000000000000DE%1").arg(waitingRows);
     server->setDevicesList({serverDevice(devEui, QStringLiteral("Newcomer"),
                                          addedKind == ProtocolTCP ? PipeAppEui : SensorAppEui)});
     QVERIFY(openWithList(ProtocolOption(addedKind)));
