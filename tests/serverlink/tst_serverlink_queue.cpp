@@ -314,6 +314,10 @@ void TestServerLinkQueue::requestsWaitForLogin()
         QTRY_COMPARE(f->seenStatuses().mid(4), (QList<int>{5, 1, 3}));
     else
         QTRY_VERIFY(f->fake->refusedHandshakes() >= 1);
+    // The attempt's own messages have arrived before the turn is counted from them.
+    if (when != QLatin1String("down"))
+        QVERIFY(f->fake->waitForCommand(when == QLatin1String("probe") ? QStringLiteral("cmd")
+                                                                      : QStringLiteral("auth_req")));
 
     // The request in flight ends its wait, so the next one's turn comes before any login.
     if (expires) {
