@@ -1,7 +1,7 @@
 #include "CDeviceHandler.h"
 
+#include "CClientBudget.h"
 #include "CConnectionHandler.h"
-#include "CDescriptorLimit.h"
 #include "CLogFile.h"
 #include "HexText.h"
 #include "TcpChunkWord.h"
@@ -10,14 +10,11 @@
 #include <QHostAddress>
 #include <QTimer>
 
-#include <algorithm>
 #include <cerrno>
-#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -25,11 +22,6 @@
 int CDeviceHandler::newServerTimeoutMs = CDeviceHandler::WaitingTimeoutMs;
 int CDeviceHandler::newServerRetryMs = CDeviceHandler::ListenRetryPeriodMs;
 CDeviceHandler::SKeepAlive CDeviceHandler::keepAlive;
-QList<CDeviceHandler *> CDeviceHandler::servers;
-int CDeviceHandler::openClients = 0;
-int CDeviceHandler::boundOverride = 0;
-bool CDeviceHandler::acceptingPaused = false;
-bool CDeviceHandler::descriptorsExhausted = false;
 
 void CDeviceHandler::setWaitingTimeoutForNewServers(int milliseconds)
 {
@@ -46,32 +38,10 @@ void CDeviceHandler::setKeepAliveForNewConnections(const SKeepAlive &keepAlive_)
     keepAlive = keepAlive_;
 }
 
-int CDeviceHandler::connectionBound()
-{
-    return boundOverride > 0 ? boundOverride : CDescriptorLimit::connectionBound(listeningPorts());
-}
-
-int CDeviceHandler::listeningPorts()
-{
-    return int(std::count_if(servers.cbegin(), servers.cend(),
-                             [](const CDeviceHandler *server) { return server->isListening(); }));
-}
-
-void CDeviceHandler::setConnectionBound(int bound)
-{
-    boundOverride = qMax(0, bound);
-}
-
-int CDeviceHandler::resumeThreshold()
-{
-    const int bound = connectionBound();
-    return bound - qBound(1, bound / 20, 16);
-}
-
 CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devEui_)
-    : port(port_), devEui(std::move(devEui_)), kind(kind_)
+    : port(port_), devEui(std::move(devEui_)), kind(kind_), budget(&CClientBudget::shared())
 {
-    servers.append(this);
+    budget->addServer(this);
     connect(this, &QTcpServer::acceptError, this, &CDeviceHandler::acceptErrorSlot);
     retryTimer = new QTimer(this);
     retryTimer->setInterval(newServerRetryMs);
@@ -85,12 +55,12 @@ CDeviceHandler::CDeviceHandler(quint16 port_, ProtocolOption kind_, QString devE
 
 CDeviceHandler::~CDeviceHandler()
 {
-    servers.removeAll(this);
+    budget->removeServer(this);
     delete timer;
     dropConnections();
     close();
     // One listening port less leaves room for a client more.
-    updateAccepting("~CDeviceHandler");
+    budget->updateAccepting("~CDeviceHandler");
 }
 
 void CDeviceHandler::appendDevice(QString _devEui)
@@ -132,7 +102,7 @@ bool CDeviceHandler::appendDevice(quint16 newPort)
                 listenOnPort();
         }
         // One listening port less, where none listens now.
-        updateAccepting("appendDevice");
+        budget->updateAccepting("appendDevice");
     }
     if (!moved) {
         addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::appendDevice] Port %1 can't be "
@@ -196,9 +166,9 @@ bool CDeviceHandler::listenAt(quint16 at)
         return false;
     // A port opened while the bound is reached waits like the others; its descriptor makes the
     // bound one less.
-    if (acceptingPaused)
-        pauseThis();
-    updateAccepting("listenOnPort");
+    if (budget->isAcceptingPaused())
+        CClientBudget::pause(this);
+    budget->updateAccepting("listenOnPort");
     return true;
 }
 
@@ -206,14 +176,8 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
 {
     if (socketDescriptor <= 0)
         return;
-    if (descriptorsExhausted) {
-        descriptorsExhausted = false;
-        addLogAndPrint(QStringLiteral("INFO: [CDeviceHandler::incomingConnection] A client was "
-                                      "accepted on port %1: descriptors are free again, the ports "
-                                      "accept clients again.")
-                           .arg(port));
-    }
-    auto *connection = new CConnectionHandler(port, kind, devEui, &connections, this);
+    budget->clientAccepted(port);
+    auto *connection = new CConnectionHandler(port, kind, devEui, &connections, this, *budget);
     if (!connection->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState,
                                          QIODevice::ReadWrite)) {
 #ifdef Q_OS_UNIX
@@ -223,21 +187,7 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
         connection->deleteLater();
         return;
     }
-    // Counted until the socket closes (a transparent client that lingers afterwards with bytes
-    // for the link holds no descriptor), or until the object goes, whichever comes first.
-    ++openClients;
-    auto counted = std::make_shared<bool>(true);
-    const auto release = [counted] {
-        if (!*counted)
-            return;
-        *counted = false;
-        connectionClosed();
-    };
-    // Not the connection nor this server as the context: the connection drops the connections
-    // it receives before it goes, and the server may go before its clients.
-    static QObject *const counting = new QObject;
-    connect(connection, &QAbstractSocket::disconnected, counting, release);
-    connect(connection, &QObject::destroyed, counting, release);
+    budget->countConnection(connection);
 
     // Masters poll with small requests; answers must not wait for Nagle.
     connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -263,140 +213,14 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
 #endif
 #endif
 
-    updateAccepting("incomingConnection");
-}
-
-void CDeviceHandler::updateAccepting(const char *method)
-{
-    if (!acceptingPaused && openClients >= connectionBound()) {
-        pauseAllServers();
-        addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::%1] %2 client connections are "
-                                      "open, the bound that the descriptor limit allows: no port "
-                                      "accepts further clients until some have closed.")
-                           .arg(QLatin1String(method))
-                           .arg(openClients));
-    } else if (acceptingPaused && openClients <= resumeThreshold()) {
-        resumeAllServers();
-        addLogAndPrint(QStringLiteral("INFO: [CDeviceHandler::%1] %2 client connections are open, "
-                                      "below the bound of %3: the ports accept clients again.")
-                           .arg(QLatin1String(method))
-                           .arg(openClients)
-                           .arg(connectionBound()));
-    }
+    budget->updateAccepting("incomingConnection");
 }
 
 void CDeviceHandler::acceptErrorSlot(QAbstractSocket::SocketError)
 {
-    // Qt has paused this server, and nothing else would resume it. Qt also reports the error of an
-    // earlier failed accept again when the queue has merely run empty: only a client still
-    // waiting shows that the accept failed.
-    // The reason is that of the accept, which Qt's own reporting has not touched since.
-    const QString reason = qt_error_string(errno);
-    if (!clientWaiting()) {
-        // At the bound it waits with the others.
-        if (!acceptingPaused)
-            resumeThis();
-        return;
-    }
-    acceptFailed = true;
-    if (!descriptorsExhausted) {
-        descriptorsExhausted = true;
-        addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::acceptErrorSlot] Port %1 can't "
-                                      "accept a client: %2. %3 client connections are open: no "
-                                      "port accepts further clients until descriptors are free "
-                                      "again.")
-                           .arg(port)
-                           .arg(reason)
-                           .arg(openClients));
-    }
-    // Every port would meet the same lack: all wait, and no accept is retried on every turn.
-    for (CDeviceHandler *server : std::as_const(servers))
-        server->pauseThis();
-    acceptRetryTimer()->start();
-}
-
-bool CDeviceHandler::clientWaiting() const
-{
-#ifdef Q_OS_UNIX
-    pollfd listening{int(socketDescriptor()), POLLIN, 0};
-    return ::poll(&listening, 1, 0) > 0 && (listening.revents & POLLIN);
-#else
-    return true;
-#endif
-}
-
-QTimer *CDeviceHandler::acceptRetryTimer()
-{
-    static QTimer *const retry = [] {
-        auto *timer = new QTimer;
-        timer->setSingleShot(true);
-        timer->setInterval(AcceptRetryMs);
-        QObject::connect(timer, &QTimer::timeout, &CDeviceHandler::retryAccepting);
-        return timer;
-    }();
-    return retry;
-}
-
-void CDeviceHandler::retryAccepting()
-{
-    // At the bound every port stays paused; resuming there takes the stalled ones along.
-    if (acceptingPaused)
-        return;
-    for (CDeviceHandler *server : std::as_const(servers)) {
-        if (descriptorsExhausted || server->acceptFailed)
-            server->resumeThis();
-    }
-}
-
-bool CDeviceHandler::countExtraDescriptor()
-{
-    if (openClients + 1 >= connectionBound())
-        return false;
-    ++openClients;
-    return true;
-}
-
-void CDeviceHandler::uncountExtraDescriptor()
-{
-    connectionClosed();
-}
-
-void CDeviceHandler::connectionClosed()
-{
-    --openClients;
-    updateAccepting("connectionClosed");
-    // A freed descriptor may be what a failed accept lacked.
-    if (descriptorsExhausted)
-        retryAccepting();
-}
-
-void CDeviceHandler::pauseAllServers()
-{
-    acceptingPaused = true;
-    for (CDeviceHandler *server : std::as_const(servers))
-        server->pauseThis();
-}
-
-void CDeviceHandler::resumeAllServers()
-{
-    acceptingPaused = false;
-    for (CDeviceHandler *server : std::as_const(servers))
-        server->resumeThis();
-}
-
-void CDeviceHandler::pauseThis()
-{
-    pauseAccepting();
-    // Qt's accept loop goes on within its turn until no connection is pending, unless it may
-    // hold no more pending ones.
-    setMaxPendingConnections(0);
-}
-
-void CDeviceHandler::resumeThis()
-{
-    acceptFailed = false;
-    setMaxPendingConnections(MaxPendingWhileAccepting);
-    resumeAccepting();
+    // Qt has paused this server, and nothing else would resume it. The reason is that of the
+    // accept, which Qt's own reporting has not touched since.
+    budget->acceptError(this, port, qt_error_string(errno));
 }
 
 void CDeviceHandler::sendTCPData(QByteArray chunk, quint32 chunkWord)

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTcpServer>
 
+class CClientBudget;
 class CConnectionHandler;
 class QTimer;
 
@@ -26,11 +27,6 @@ public:
     static constexpr int KeepAliveIdleSeconds = 60;
     static constexpr int KeepAliveIntervalSeconds = 10;
     static constexpr int KeepAliveProbes = 6;
-    // Connections Qt may hold pending while a server accepts (its default).
-    static constexpr int MaxPendingWhileAccepting = 30;
-    // After an accept failed (no descriptor or memory left, or a client gone before it was
-    // taken), the ports try again this often, and at every close of a connection.
-    static constexpr int AcceptRetryMs = 1000;
     // A port that cannot be listened on is tried again at this period until it can.
     static constexpr int ListenRetryPeriodMs = 60000;
 
@@ -54,30 +50,6 @@ public:
     static int listenRetryPeriodForNewServers() { return newServerRetryMs; }
     // Seam for tests: the keep-alive of clients accepted from now on.
     static void setKeepAliveForNewConnections(const SKeepAlive &keepAlive);
-
-    // Client connections of all ports together, each from its acceptance until its socket closes.
-    static int openConnections() { return openClients; }
-    // At most this many: CDescriptorLimit::connectionBound() less the listening ports, unless a
-    // test set another.
-    static int connectionBound();
-    // Servers listening now: each holds a descriptor.
-    static int listeningPorts();
-    // Seam for tests: another bound; 0 goes back to the descriptor limit's. Applies from the next
-    // acceptance or close.
-    static void setConnectionBound(int bound);
-    // Accepting resumes once the open connections are down to this: a twentieth of the bound
-    // below it (1 to 16), so that a steady crowd of clients does not pause and resume on every
-    // close.
-    static int resumeThreshold();
-    // At the bound no port accepts; further clients wait in the system's listen backlog.
-    static bool isAcceptingPaused() { return acceptingPaused; }
-    // An accept failed for lack of descriptors or memory, and none has succeeded since: the ports
-    // wait and try again every AcceptRetryMs.
-    static bool isAcceptingStalled() { return descriptorsExhausted; }
-    // A further descriptor a connection holds for a while (a transparent client's duplicate)
-    // counts like a connection; refused when it would leave no room below the bound.
-    static bool countExtraDescriptor();
-    static void uncountExtraDescriptor();
 
     CDeviceHandler(quint16 port, ProtocolOption kind, QString devEui);
     ~CDeviceHandler() override;
@@ -111,21 +83,6 @@ private slots:
     void acceptErrorSlot(QAbstractSocket::SocketError error);
 
 private:
-    // A counted connection's socket has closed; resumes accepting on every port when due.
-    static void connectionClosed();
-    // Pauses every port at the bound or resumes them below it; `method` names the caller in the
-    // log line. Called whenever the open connections or the listening ports change.
-    static void updateAccepting(const char *method);
-    // Resumes the ports that a failed accept paused, unless the bound holds them.
-    static void retryAccepting();
-    static QTimer *acceptRetryTimer();
-    // A client waits in this server's listen backlog.
-    bool clientWaiting() const;
-    // Pausing stops Qt's accept loop at once, also within the turn it is in.
-    static void pauseAllServers();
-    static void resumeAllServers();
-    void pauseThis();
-    void resumeThis();
     // Closes every client connection.
     void dropConnections();
     // Listens on `port` on every address. The first failure is logged and printed with its
@@ -141,16 +98,11 @@ private:
     ProtocolOption kind = ProtocolModbus;
     QByteArray buffer;
     QTimer *timer = nullptr;
-    // Qt paused this server after a failed accept.
-    bool acceptFailed = false;
     QTimer *retryTimer = nullptr;
+    // Shared with every device server and handed to each connection.
+    CClientBudget *budget = nullptr;
 
     static int newServerTimeoutMs;
     static int newServerRetryMs;
     static SKeepAlive keepAlive;
-    static QList<CDeviceHandler *> servers;
-    static int openClients;
-    static int boundOverride;
-    static bool acceptingPaused;
-    static bool descriptorsExhausted;
 };

@@ -2,8 +2,11 @@
 #include "CDataBaseHandler.h"
 #include "CDeviceHandler.h"
 #include "CLogFile.h"
+#include "CModbusSession.h"
+#include "CPipeTurns.h"
 #include "CServerHandler.h"
 #include "CSettings.h"
+#include "CTransparentPipe.h"
 #include "FakeNetworkServer.h"
 #include "FakeServerLogin.h"
 #include "FreePort.h"
@@ -373,10 +376,9 @@ void tst_ClientBounds::modbusBackPressure()
     // Unsent answers stay within the pause bound and one answer, read requests within the read
     // buffer: the rest waits in the system's buffers.
     const qint64 answerBytes = readAnswer(0, quint16(quantity)).size();
-    QVERIFY2(mostUnsent <= CConnectionHandler::PauseUnsentBytes + answerBytes,
+    QVERIFY2(mostUnsent <= CModbusSession::PauseUnsentBytes + answerBytes,
              qPrintable(QString::number(mostUnsent)));
-    QVERIFY2(mostHeld <= CConnectionHandler::ReadBufferBytes,
-             qPrintable(QString::number(mostHeld)));
+    QVERIFY2(mostHeld <= CModbusSession::ReadBufferBytes, qPrintable(QString::number(mostHeld)));
 
     // Once they read, every request sent is answered, in order, and the connections end.
     stop = true;
@@ -575,7 +577,7 @@ void tst_ClientBounds::transparentClientThatDoesNotRead()
             QCoreApplication::processEvents();
     }
     QCOMPARE(server.connectionCount(), 1);
-    QVERIFY(mostUnsent <= CConnectionHandler::MaxUnsentPacketBytes);
+    QVERIFY(mostUnsent <= CTransparentPipe::MaxUnsentPacketBytes);
     QVERIFY(log->waitForLine(closing));
     const QStringList lines = log->lines().filter(closing);
     QCOMPARE(lines.size(), 1);
@@ -584,7 +586,7 @@ void tst_ClientBounds::transparentClientThatDoesNotRead()
                               .mid(lines.first().indexOf(closing) + closing.size())
                               .section(QLatin1Char(' '), 0, 0)
                               .toLongLong();
-    QVERIFY2(unsent > CConnectionHandler::MaxUnsentPacketBytes, qPrintable(lines.first()));
+    QVERIFY2(unsent > CTransparentPipe::MaxUnsentPacketBytes, qPrintable(lines.first()));
     // The packet refused to it is logged as sent only to the client that reads.
     QCOMPARE(log->count(QStringLiteral("Send data [%1]").arg(QString::fromLatin1(packet))), 1);
 
@@ -659,9 +661,9 @@ void tst_ClientBounds::clientBytesToDownlinks()
     QCOMPARE(arrived.size(), data.size());
     QVERIFY(arrived == data);
     // "04" and at most 600 bytes as hexadecimal text.
-    QVERIFY2(longest <= 2 + 2 * CConnectionHandler::MaxDownlinkBytes,
+    QVERIFY2(longest <= 2 + 2 * CTransparentPipe::MaxDownlinkBytes,
              qPrintable(QString::number(longest)));
-    QVERIFY(mostWaiting <= CConnectionHandler::MaxWaitingDownlinks);
+    QVERIFY(mostWaiting <= CTransparentPipe::MaxWaitingDownlinks);
     if (writes > 1)
         QVERIFY2(downlinks < writes / 10, qPrintable(QString::number(downlinks)));
     QCOMPARE(status.count(), 0);
@@ -732,9 +734,9 @@ void tst_ClientBounds::closingTransparentClient()
     QVERIFY(closing->send(bytes));
     // The waiting downlinks are full and Qt has read ahead as far as it may.
     const qint64 queued
-        = CConnectionHandler::MaxWaitingDownlinks * CConnectionHandler::MaxDownlinkBytes;
+        = CTransparentPipe::MaxWaitingDownlinks * CTransparentPipe::MaxDownlinkBytes;
     const qint64 readAhead = qMin<qint64>(queued, clientBytes - queued);
-    QTRY_COMPARE(link->waitingDownlinks(DevEui), CConnectionHandler::MaxWaitingDownlinks);
+    QTRY_COMPARE(link->waitingDownlinks(DevEui), CTransparentPipe::MaxWaitingDownlinks);
     QTRY_COMPARE(closingConnection->bytesAvailable(), readAhead);
 
     const QByteArray bystanderBytes = halfPatternBytes(1500, true);
@@ -839,9 +841,9 @@ void tst_ClientBounds::closedClientsBeyondTheBound()
     RawClient filler(port);
     const QByteArray fillerBytes = halfPatternBytes(2400, true);
     QVERIFY(filler.send(fillerBytes));
-    QTRY_COMPARE(link->waitingDownlinks(DevEui), CConnectionHandler::MaxWaitingDownlinks);
+    QTRY_COMPARE(link->waitingDownlinks(DevEui), CTransparentPipe::MaxWaitingDownlinks);
 
-    constexpr int Closing = CConnectionHandler::MaxLingeringConnections + 1;
+    constexpr int Closing = CPipeTurns::MaxLingeringConnections + 1;
     constexpr int BytesEach = 100;
     std::vector<std::unique_ptr<RawClient>> clients;
     for (int i = 0; i < Closing; ++i) {
@@ -889,8 +891,8 @@ void tst_ClientBounds::portMoveKeepsWhatWasRead()
     const QByteArray bytes = patternBytes(6000);
     QVERIFY(client.send(bytes));
     const qint64 queued
-        = CConnectionHandler::MaxWaitingDownlinks * CConnectionHandler::MaxDownlinkBytes;
-    QTRY_COMPARE(link->waitingDownlinks(DevEui), CConnectionHandler::MaxWaitingDownlinks);
+        = CTransparentPipe::MaxWaitingDownlinks * CTransparentPipe::MaxDownlinkBytes;
+    QTRY_COMPARE(link->waitingDownlinks(DevEui), CTransparentPipe::MaxWaitingDownlinks);
     QTRY_COMPARE(connection->bytesAvailable(), queued);
 
     server.appendDevice(freePort());

@@ -1,3 +1,4 @@
+#include "CClientBudget.h"
 #include "CDeviceHandler.h"
 #include "CServerHandler.h"
 #include "FakeNetworkServer.h"
@@ -252,14 +253,14 @@ void tst_TransparentPipe::duplicateOnlyWhileUnsent()
     };
     QVERIFY(startServer(2));
     const qsizetype before = openDescriptors();
-    const int counted = CDeviceHandler::openConnections();
+    const int counted = CClientBudget::shared().openConnections();
     for (const SChunkIn &in : chunks)
         server->sendTCPData(in.data, in.word);
     // The specified line stands for every packet, empty or not.
     QCOMPARE(log->count(SocketLine), 2 * int(chunks.size()));
     QVERIFY(clientsReceived(delivered));
     // Once Qt has written everything, no client holds a second descriptor.
-    QTRY_COMPARE(CDeviceHandler::openConnections(), counted);
+    QTRY_COMPARE(CClientBudget::shared().openConnections(), counted);
     QTRY_COMPARE(openDescriptors(), before);
     QCOMPARE(server->connectionCount(), 2);
 }
