@@ -7,6 +7,7 @@
 #include <QTcpServer>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 
 #ifdef Q_OS_UNIX
@@ -69,6 +70,8 @@ void CClientBudget::clientAccepted(quint16 port)
                                   "accepted on port %1: descriptors are free again, the ports "
                                   "accept clients again.")
                        .arg(port));
+    // The others wait for the retry no longer.
+    retryAccepting();
 }
 
 void CClientBudget::countConnection(QAbstractSocket *connection)
@@ -108,11 +111,12 @@ void CClientBudget::updateAccepting(const char *method)
     }
 }
 
-void CClientBudget::acceptError(QTcpServer *server, quint16 port, const QString &reason)
+void CClientBudget::acceptError(QTcpServer *server, quint16 port, int error)
 {
     // Qt also reports the error of an earlier failed accept again when the queue has merely run
-    // empty: only a client still waiting shows that the accept failed.
-    if (!clientWaiting(server)) {
+    // empty (the accept's own error then says so, though a client may have come since): only a
+    // real error with a client still waiting shows that the accept failed.
+    if (error == EAGAIN || error == EWOULDBLOCK || !clientWaiting(server)) {
         // At the bound it waits with the others.
         if (!acceptingPaused)
             resume(server);
@@ -126,12 +130,15 @@ void CClientBudget::acceptError(QTcpServer *server, quint16 port, const QString 
                                       "port accepts further clients until descriptors are free "
                                       "again.")
                            .arg(port)
-                           .arg(reason)
+                           .arg(qt_error_string(error))
                            .arg(openClients));
     }
-    // Every port would meet the same lack: all wait, and no accept is retried on every turn.
-    for (QTcpServer *each : std::as_const(servers))
+    // Every port would meet the same lack: all wait, and no accept is retried on every turn. Each
+    // is resumed by the retry, also once another port's accept has ended the stall.
+    for (QTcpServer *each : std::as_const(servers)) {
         pause(each);
+        failedServers.insert(each);
+    }
     retryTimer.start();
 }
 

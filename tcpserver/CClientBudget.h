@@ -62,8 +62,8 @@ public:
     void clientAccepted(quint16 port);
     // Counts `connection` until its socket closes or the object goes, whichever comes first.
     void countConnection(QAbstractSocket *connection);
-    // Qt paused `server`, listening on `port`, after a failed accept for `reason`.
-    void acceptError(QTcpServer *server, quint16 port, const QString &reason);
+    // Qt paused `server`, listening on `port`, after a failed accept whose errno was `error`.
+    void acceptError(QTcpServer *server, quint16 port, int error);
     // Pauses every port at the bound or resumes them below it; `method` names the caller in the
     // log line. Called whenever the open connections or the listening ports change.
     void updateAccepting(const char *method);

@@ -220,7 +220,7 @@ void CDeviceHandler::acceptErrorSlot(QAbstractSocket::SocketError)
 {
     // Qt has paused this server, and nothing else would resume it. The reason is that of the
     // accept, which Qt's own reporting has not touched since.
-    budget->acceptError(this, port, qt_error_string(errno));
+    budget->acceptError(this, port, errno);
 }
 
 void CDeviceHandler::sendTCPData(QByteArray chunk, quint32 chunkWord)
