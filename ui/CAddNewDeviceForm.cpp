@@ -115,6 +115,14 @@ void CAddNewDeviceForm::getDevicesListRespSlot(bool status,
         return;
     }
 
+    // A further answer (to a request of an earlier showing, or one repeated) keeps the device the
+    // operator has chosen meanwhile.
+    QString chosen;
+    if (devicesStack->currentIndex() == ListPage && deviceList->currentIndex().isValid())
+        chosen = searchModel->index(deviceList->currentIndex().row(), DB::DeviceCol::DevEui)
+                     .data()
+                     .toString();
+
     const QStringList registered = CDataBaseHandler::getInstance()->getRegisteredDevices(protocol);
     CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
     deviceModel->removeRows(0, deviceModel->rowCount());
@@ -141,7 +149,14 @@ void CAddNewDeviceForm::getDevicesListRespSlot(bool status,
         return;
     }
     devicesStack->setCurrentIndex(ListPage);
-    deviceList->setCurrentIndex(searchModel->index(0, 0));
+    int current = 0;
+    for (int row = 0; !chosen.isEmpty() && row < searchModel->rowCount(); ++row) {
+        if (searchModel->index(row, DB::DeviceCol::DevEui).data().toString() == chosen) {
+            current = row;
+            break;
+        }
+    }
+    deviceList->setCurrentIndex(searchModel->index(current, 0));
 }
 
 void CAddNewDeviceForm::deviceListSelectSlot(QItemSelection item1, QItemSelection item2)

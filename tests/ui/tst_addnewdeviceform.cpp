@@ -75,6 +75,7 @@ private slots:
     void notLoggedInShowsNoTypes();
     void listShowsNewDevicesOfTheKind();
     void registersFollowTheSelection();
+    void laterAnswerKeepsTheChoice();
     void reopeningListsTheRegistersAgain();
     void searchFiltersTheList();
     void statusTexts_data();
@@ -285,6 +286,39 @@ void TestAddNewDeviceForm::registersFollowTheSelection()
     probe->deviceList()->setCurrentIndex(probe->deviceList()->model()->index(2, 0));
     QCOMPARE(shownRegisterNames().size(), 3);
     QCOMPARE(probe->registerCell(0, 11).toString(), QStringLiteral("dB"));
+}
+
+// The answer to an earlier showing's request comes first; the one to this showing's request
+// must not move the operator's choice made in between.
+void TestAddNewDeviceForm::laterAnswerKeepsTheChoice()
+{
+    QVERIFY(logIn());
+    server->setDevicesReplyEnabled(false);
+    const int requests = server->receivedCommands(QStringLiteral("get_devices_req")).size();
+    probe->open(ProtocolModbus);
+    QVERIFY(server->waitForCommand(QStringLiteral("get_devices_req"), requests + 1));
+    QTest::mouseClick(probe->cancelButton(), Qt::LeftButton);
+    probe->open(ProtocolModbus);
+
+    const QString answer = QString::fromUtf8(
+        QJsonDocument(QJsonObject{{QStringLiteral("cmd"), QStringLiteral("get_devices_resp")},
+                                  {QStringLiteral("status"), true},
+                                  {QStringLiteral("devices_list"), fullList()}})
+            .toJson(QJsonDocument::Compact));
+    QCOMPARE(server->sendText(answer), 1);
+    QTRY_COMPARE(probe->page(), 1);
+    QCOMPARE(shownDevEuis(), QStringList({D1, D4, D6}));
+    probe->deviceList()->setCurrentIndex(probe->deviceList()->model()->index(1, 0));
+    QCOMPARE(probe->selectedAppEui(), MeterAppEui);
+
+    // This showing's own request leaves once the first is answered, and its answer comes.
+    QVERIFY(server->waitForCommand(QStringLiteral("get_devices_req"), requests + 2));
+    QCOMPARE(server->sendText(answer), 1);
+    QTRY_COMPARE(probe->page(), 1);
+    QTest::qWait(200);
+    QCOMPARE(probe->deviceList()->currentIndex().row(), 1);
+    QCOMPARE(probe->selectedAppEui(), MeterAppEui);
+    QCOMPARE(shownRegisterNames(), QStringList({QStringLiteral("Count")}));
 }
 
 void TestAddNewDeviceForm::reopeningListsTheRegistersAgain()
