@@ -160,7 +160,13 @@ void CEditDeviceForm::addDeviceSlot()
         if (!CAllDeviceHandler::getInstance()->updatePortRegisteredDevice(moved, oldPort)) {
             // Storage goes back to the port the device is still served on.
             update.port = oldPort;
-            CDataBaseHandler::getInstance()->updateTCPRegInfo(update);
+            if (!CDataBaseHandler::getInstance()->updateTCPRegInfo(update)) {
+                // Served on the old port now, on the stored one after the next start.
+                addLog(QStringLiteral("ERROR: [CEditDeviceForm::updateDeviceSlot] device's old "
+                                      "port %1 is not stored again: port %2 stays stored.")
+                           .arg(oldPort)
+                           .arg(*newPort));
+            }
             reportFailure(
                 QStringLiteral("ERROR: [CEditDeviceForm::updateDeviceSlot] device's server is not "
                                "moved to the new port!"));
