@@ -42,6 +42,9 @@ private slots:
     void descriptorsUsedUp();
 
 private:
+    // A server of the kind listening on a free port: its port, 0 when it could not listen.
+    quint16 startServer(ProtocolOption kind);
+
     std::unique_ptr<QuietTraces> quiet;
     std::unique_ptr<TempWorkDir> work;
     std::unique_ptr<LogCapture> log;
@@ -117,6 +120,15 @@ void tst_Descriptors::cleanup()
     CDeviceHandler::setKeepAliveForNewConnections(CDeviceHandler::SKeepAlive());
 }
 
+quint16 tst_Descriptors::startServer(ProtocolOption kind)
+{
+    const quint16 port = freePort();
+    if (!port)
+        return 0;
+    servers.push_back(std::make_unique<CDeviceHandler>(port, kind, DevEui));
+    return servers.back()->isListening() ? port : 0;
+}
+
 void tst_Descriptors::boundOverAllPorts_data()
 {
     QTest::addColumn<int>("bound");
@@ -151,11 +163,8 @@ void tst_Descriptors::boundOverAllPorts()
     CClientBudget::shared().setConnectionBound(bound);
     QList<quint16> ports;
     for (int kind : std::as_const(kinds)) {
-        const quint16 port = freePort();
-        QVERIFY(port);
-        servers.push_back(std::make_unique<CDeviceHandler>(port, ProtocolOption(kind), DevEui));
-        QVERIFY(servers.back()->isListening());
-        ports.append(port);
+        ports.append(startServer(ProtocolOption(kind)));
+        QVERIFY(ports.last());
     }
 
     // All connect before the servers' turn: the system completes every handshake in the backlog.
@@ -365,11 +374,8 @@ void tst_Descriptors::descriptorsUsedUp()
 
     QList<quint16> ports;
     for (int kind : std::as_const(kinds)) {
-        const quint16 port = freePort();
-        QVERIFY(port);
-        servers.push_back(std::make_unique<CDeviceHandler>(port, ProtocolOption(kind), DevEui));
-        QVERIFY(servers.back()->isListening());
-        ports.append(port);
+        ports.append(startServer(ProtocolOption(kind)));
+        QVERIFY(ports.last());
     }
     // Two clients a port, connected in the system before the servers' turn.
     std::vector<Client> all(2 * ports.size());
