@@ -42,6 +42,11 @@ QString deviceKey(const QString &devEui)
     return devEui.toUpper();
 }
 
+QString registrationKey(ProtocolOption kind, const QString &key, quint16 port)
+{
+    return QStringLiteral("%1/%2/%3").arg(int(kind)).arg(key).arg(port);
+}
+
 } // namespace
 
 CAllDeviceHandler::CAllDeviceHandler() : QObject(nullptr) {}
@@ -213,9 +218,11 @@ void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, Prot
         servers.insert(port, server);
     }
     server->appendDevice(_devInfo.devEui);
+    ++registrations[registrationKey(Protocol, _devInfo.devEui, port)];
 
     if (Protocol == ProtocolTCP) {
-        tcpDevices.insert(_devInfo.devEui, port);
+        if (spelling == _devInfo.devEui || !tcpDevices.contains(_devInfo.devEui))
+            tcpDevices.insert(_devInfo.devEui, port);
     } else if (spelling == _devInfo.devEui || !modbusDevices.contains(_devInfo.devEui)) {
         // Of two spellings of one DevEUI the upper-case one keeps its registration, as storage
         // keeps its values.
@@ -243,12 +250,29 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
     const bool ownModbus = modbusServers.contains(_port) && modbusDevices.contains(_devEui)
                            && quint16(modbusDevices.value(_devEui).port) == _port;
     const bool ownTcp = tcpServers.contains(_port) && tcpDevices.value(_devEui, -1) == _port;
+    // Another spelling of the DevEUI registered there stays served.
+    const auto lastRegistration = [&](ProtocolOption kind) {
+        const auto found = registrations.find(registrationKey(kind, _devEui, _port));
+        if (found == registrations.end())
+            return true;
+        if (--found.value() > 0)
+            return false;
+        registrations.erase(found);
+        return true;
+    };
     if (ownModbus || (!ownTcp && modbusServers.contains(_port))) {
+        if (!lastRegistration(ProtocolModbus))
+            return;
         removeFrom(modbusServers);
-        modbusDevices.remove(_devEui);
+        // A registration of another spelling on another port stays.
+        if (quint16(modbusDevices.value(_devEui).port) == _port)
+            modbusDevices.remove(_devEui);
     } else if (tcpServers.contains(_port)) {
+        if (!lastRegistration(ProtocolTCP))
+            return;
         removeFrom(tcpServers);
-        tcpDevices.remove(_devEui);
+        if (tcpDevices.value(_devEui, -1) == _port)
+            tcpDevices.remove(_devEui);
     } else {
         addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!")
                    .arg(_port));
@@ -305,6 +329,8 @@ bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription 
     tcpServers.remove(OldPort);
     tcpServers.insert(newPort, server);
     tcpDevices.insert(devEui, newPort);
+    const int moved = registrations.take(registrationKey(ProtocolTCP, devEui, OldPort));
+    registrations.insert(registrationKey(ProtocolTCP, devEui, newPort), qMax(1, moved));
     addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] Device DevEUI[%1] updated is new "
                           "port[%2]!")
                .arg(devEui, QString::number(newPort)));

@@ -8,6 +8,7 @@
 #include "STCPDeviceTemplate.h"
 #include "STemplateRegMap.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMutex>
@@ -67,6 +68,9 @@ private:
     QMap<QString, STCPDeviceTemplate> tcpTemplates;
     QMap<quint16, CDeviceHandler *> tcpServers;
     QMap<QString, int> tcpDevices;
+    // Registrations per kind, DevEUI key and port: a file of an earlier version may hold one
+    // DevEUI in two spellings, and removing one leaves the other served.
+    QHash<QString, int> registrations;
     QMutex mutex;
 
     static CAllDeviceHandler *self;

@@ -30,6 +30,8 @@ private slots:
     void moveRefused();
     void removalTakesTheDevicesOwnKind_data();
     void removalTakesTheDevicesOwnKind();
+    void twoSpellingsOfOneDevEui_data();
+    void twoSpellingsOfOneDevEui();
 
 private:
     std::unique_ptr<TempWorkDir> work;
@@ -384,6 +386,41 @@ void tst_DeviceRegistry::removalTakesTheDevicesOwnKind()
     registry->removeDevice(tcpRemoved ? "EE01" : "EE02", port);
     QVERIFY(!registry->getPortProtocol(port).has_value());
     QTRY_VERIFY(canListen(port));
+}
+
+void tst_DeviceRegistry::twoSpellingsOfOneDevEui_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("onePort");
+    QTest::addRow("Modbus, one port") << int(ProtocolModbus) << true;
+    QTest::addRow("Modbus, two ports") << int(ProtocolModbus) << false;
+    QTest::addRow("transparent, two ports") << int(ProtocolTCP) << false;
+}
+
+// A file of an earlier version holds one DevEUI twice, in two spellings: removing one leaves the
+// other served.
+void tst_DeviceRegistry::twoSpellingsOfOneDevEui()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, onePort);
+    const auto protocol = ProtocolOption(kind);
+    const quint16 lowerPort = freePort();
+    const quint16 upperPort = onePort ? lowerPort : freePort();
+    QVERIFY(lowerPort && upperPort);
+    const QString lower = kind == ProtocolTCP ? QStringLiteral("ff0a") : QStringLiteral("ff0b");
+    registry->addNewDevice(device(lower, lowerPort), protocol);
+    registry->addNewDevice(device(lower.toUpper(), upperPort), protocol);
+
+    registry->removeDevice(lower, lowerPort);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(registry->getPortProtocol(upperPort), std::optional<ProtocolOption>(protocol));
+    QVERIFY(acceptsConnections(upperPort));
+    if (!onePort)
+        QTRY_VERIFY(canListen(lowerPort));
+
+    registry->removeDevice(lower.toUpper(), upperPort);
+    QVERIFY(!registry->getPortProtocol(upperPort).has_value());
+    QTRY_VERIFY(canListen(upperPort));
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceRegistry)
