@@ -75,7 +75,7 @@ int main(int argc, char *argv[])
                        CLogFile::LogError);
     startStorageThread(storage);
 
-    // Test seam, unset in use: a shorter period (1 to 60000 ms) at which a device port that could
+    // Test seam, unset in use: a shorter period (1 to 59999 ms) at which a device port that could
     // not be listened on is tried again.
     bool retryGiven = false;
     const int retryMs = qEnvironmentVariableIntValue("LORA_BRINDLE_LISTEN_RETRY_MS", &retryGiven);
