@@ -122,7 +122,6 @@ void CClientBudget::acceptError(QTcpServer *server, quint16 port, int error)
             resume(server);
         return;
     }
-    failedServers.insert(server);
     if (!descriptorsExhausted) {
         descriptorsExhausted = true;
         addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::acceptErrorSlot] Port %1 can't "
@@ -158,10 +157,9 @@ void CClientBudget::retryAccepting()
     // At the bound every port stays paused; resuming there takes the stalled ones along.
     if (acceptingPaused)
         return;
-    for (QTcpServer *server : std::as_const(servers)) {
-        if (descriptorsExhausted || failedServers.contains(server))
-            resume(server);
-    }
+    const QSet<QTcpServer *> stalled = failedServers;
+    for (QTcpServer *server : stalled)
+        resume(server);
 }
 
 bool CClientBudget::countExtraDescriptor()

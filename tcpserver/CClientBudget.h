@@ -82,7 +82,7 @@ private:
     void resume(QTcpServer *server);
 
     QList<QTcpServer *> servers;
-    // Servers that Qt paused after a failed accept.
+    // Servers paused by a failed accept, resumed by the retry.
     QSet<QTcpServer *> failedServers;
     int openClients = 0;
     int boundOverride = 0;

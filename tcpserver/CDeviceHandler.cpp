@@ -102,7 +102,8 @@ bool CDeviceHandler::appendDevice(quint16 newPort)
                 listenOnPort();
         }
         // One listening port less, where none listens now.
-        budget->updateAccepting("appendDevice");
+        if (!isListening())
+            budget->updateAccepting("appendDevice");
     }
     if (!moved) {
         addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::appendDevice] Port %1 can't be "
