@@ -57,6 +57,22 @@ QString deviceIdSelect(const QString &table)
                             {table, devCol(DB::DeviceCol::Device), devCol(DB::DeviceCol::DevEui)});
 }
 
+// The count of devices of the table with the DevEUI bound to :dev_eui, in any letter case.
+QString duplicateCount(const QString &table)
+{
+    return DB::fillTemplate(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE upper(%2)=upper(:%2);"),
+                            {table, devCol(DB::DeviceCol::DevEui)});
+}
+
+// The register at :reg_addr of the device that deviceIdSelect finds.
+QString registerParamSelect()
+{
+    using DB::DevDataCol::Index;
+    return DB::fillTemplate(QStringLiteral("SELECT * FROM %1 WHERE %1.%2 = ( %3 ) AND %1.%4=:%4;"),
+                            {DB::DbNames::DevDataTable, dataCol(Index::Device),
+                             deviceIdSelect(DB::DbNames::DevicesTable), dataCol(Index::RegAddr)});
+}
+
 QVariant nullText()
 {
     return QVariant(QMetaType::fromType<QString>());
@@ -119,6 +135,15 @@ constexpr int MaxCachedImages = 1024;
 constexpr qint64 WordsBeforeRange = 3;
 
 } // namespace
+
+QStringList CDataBaseHandler::devEuiLookups()
+{
+    using DB::DbNames::DevicesTable;
+    using DB::DbNames::DevicesTcpTable;
+    return {deviceIdSelect(DevicesTable) + QLatin1Char(';'),
+            deviceIdSelect(DevicesTcpTable) + QLatin1Char(';'), duplicateCount(DevicesTable),
+            duplicateCount(DevicesTcpTable), registerParamSelect()};
+}
 
 CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
 {
@@ -212,8 +237,11 @@ CDataBaseHandler::CDataBaseHandler() : QObject(nullptr)
     }
 
     if (createIndexes(DbIndexLists::Devices, DbNames::DevicesTable)
-        && createIndexes(DbIndexLists::DevicesTcp, DbNames::DevicesTcpTable))
-        createIndexes(DbIndexLists::DevData, DbNames::DevDataTable);
+        && createIndexes(DbIndexLists::DevicesTcp, DbNames::DevicesTcpTable)
+        && createIndexes(DbIndexLists::DevData, DbNames::DevDataTable)) {
+        createLookupIndexes(DbIndexLists::DevicesLookup, DbNames::DevicesTable);
+        createLookupIndexes(DbIndexLists::DevicesTcpLookup, DbNames::DevicesTcpTable);
+    }
 }
 
 CDataBaseHandler::~CDataBaseHandler() = default;
@@ -358,6 +386,21 @@ bool CDataBaseHandler::createIndexes(const QList<DB::DbIndexDefinition> &indexes
     return true;
 }
 
+void CDataBaseHandler::createLookupIndexes(const QList<DB::DbIndexDefinition> &indexes,
+                                           const QString &table)
+{
+    QSqlQuery query(db);
+    for (const DB::DbIndexDefinition &index : indexes) {
+        const QString text = QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3 );")
+                                 .arg(index.name, table, index.columns.join(QStringLiteral(", ")));
+        // Without it every lookup reads the whole table, but it still finds the device.
+        if (!query.exec(text))
+            addLog(QStringLiteral("WARNING: [CDataBaseHandler::createLookupIndexes] Index <%1.%2> "
+                                  "is not created: %3. Each DevEUI lookup reads the whole table.")
+                       .arg(table, index.name, errorReason(query.lastError())));
+    }
+}
+
 bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &devInfo,
                                          ProtocolOption protocol)
 {
@@ -388,8 +431,7 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &dev
 bool CDataBaseHandler::checkNewDevice(QSqlQuery &query, const QString &table, const QString &devEui)
 {
     const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
-    query.prepare(DB::fillTemplate(
-        QStringLiteral("SELECT COUNT(*) FROM %1 WHERE upper(%2)=upper(:%2);"), {table, devEuiCol}));
+    query.prepare(duplicateCount(table));
     query.bindValue(placeholder(devEuiCol), devEui);
     if (!query.exec()) {
         addLog(QStringLiteral("[CDataBaseHandler::registerNewDevice] Invalid SQL request [1]"));
@@ -643,10 +685,7 @@ DB::SRegisterParam CDataBaseHandler::getRegisterParam(QString devEui, quint32 re
     QMutexLocker locker(&mutex);
     const QString &devEuiCol = devCol(DB::DeviceCol::DevEui);
     const QString &regAddrCol = dataCol(Index::RegAddr);
-    static const QString statement
-        = DB::fillTemplate(QStringLiteral("SELECT * FROM %1 WHERE %1.%2 = ( %3 ) AND %1.%4=:%4;"),
-                           {DB::DbNames::DevDataTable, dataCol(Index::Device),
-                            deviceIdSelect(DB::DbNames::DevicesTable), regAddrCol});
+    static const QString statement = registerParamSelect();
     QSqlQuery &query = registerParamQuery;
     if (!registerParamPrepared) {
         query = QSqlQuery(db);

@@ -36,6 +36,9 @@ public:
     // Seam for tests: the lock wait of handlers made from now on (LockWaitMs unless changed).
     static void setLockWaitForNewHandlers(int milliseconds);
     static int lockWaitForNewHandlers() { return lockWaitMs; }
+    // The statements that look a device up by DevEUI, with their placeholders, so that their
+    // query plans can be checked: each must search an index, whatever the number of devices.
+    static QStringList devEuiLookups();
 
     ~CDataBaseHandler() override;
 
@@ -78,6 +81,8 @@ private:
     QStringList existingColumns(const QString &table);
     bool refusesWrites();
     bool createIndexes(const QList<DB::DbIndexDefinition> &indexes, const QString &table);
+    // The gateway's own indexes: a failure is a warning, the lookups work without them.
+    void createLookupIndexes(const QList<DB::DbIndexDefinition> &indexes, const QString &table);
 
     bool checkNewDevice(QSqlQuery &query, const QString &table, const QString &devEui);
     bool insertDeviceRow(QSqlQuery &query, const QString &table,

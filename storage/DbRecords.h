@@ -92,6 +92,14 @@ inline const QList<DbIndexDefinition> DevData = {
     {QStringLiteral("idx_port_regaddr"),
      {DevDataColumns.at(DevDataCol::Port), DevDataColumns.at(DevDataCol::RegAddr)}},
 };
+// The gateway's own indexes beside those above, made after them: DevEUIs are looked up without
+// regard to letter case, by upper(dev_eui), which the index on dev_eui cannot serve.
+inline const QString DevEuiKey
+    = QStringLiteral("upper(%1)").arg(DeviceColumns.at(DeviceCol::DevEui));
+inline const QList<DbIndexDefinition> DevicesLookup
+    = {{QStringLiteral("idx_eui_upper"), {DevEuiKey}}};
+inline const QList<DbIndexDefinition> DevicesTcpLookup
+    = {{QStringLiteral("idx_euiTCP_upper"), {DevEuiKey}}};
 } // namespace DbIndexLists
 
 // Where a register's value comes from.

@@ -24,6 +24,8 @@ private slots:
     void secondRunChangesNothing();
     void missingIndexesComeBack();
     void failedTableStatement();
+    void devEuiLookupsSearchAnIndex_data();
+    void devEuiLookupsSearchAnIndex();
     void unopenableFileOnDebugStream();
     void foreignColumns_data();
     void foreignColumns();
@@ -108,6 +110,8 @@ const QStringList ExpectedIndexes = {
     QStringLiteral("idx_deviceTCP devicesTCP: device"),
     QStringLiteral("idx_eui devices: dev_eui"),
     QStringLiteral("idx_euiTCP devicesTCP: dev_eui"),
+    QStringLiteral("idx_euiTCP_upper devicesTCP: "),
+    QStringLiteral("idx_eui_upper devices: "),
     QStringLiteral("idx_port_regaddr dev_data: port,reg_addr"),
 };
 
@@ -283,6 +287,85 @@ void tst_StorageSchema::failedTableStatement()
     QCOMPARE(tables(side), QStringList({QStringLiteral("dev_data"), QStringLiteral("devicesTCP"),
                                         QStringLiteral("other")}));
     QCOMPARE(indexes(side), QStringList({QStringLiteral("devices other: a")}));
+}
+
+void tst_StorageSchema::devEuiLookupsSearchAnIndex_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<bool>("earlierFile");
+    QTest::addColumn<bool>("analyzed");
+    QTest::addRow("new file") << 0 << false << false;
+    QTest::addRow("new file, 5000 devices, analyzed") << 5000 << false << true;
+    QTest::addRow("earlier file, 5000 lower-case devices") << 5000 << true << false;
+    QTest::addRow("earlier file, 5000 lower-case devices, analyzed") << 5000 << true << true;
+    QTest::addRow("earlier file, 50 lower-case devices, analyzed") << 50 << true << true;
+}
+
+// Every lookup by DevEUI searches an index, so an uplink costs the same whatever the number of
+// stored devices, also in a file of an earlier version that holds its DevEUIs in lower case.
+void tst_StorageSchema::devEuiLookupsSearchAnIndex()
+{
+    QFETCH(int, devices);
+    QFETCH(bool, earlierFile);
+    QFETCH(bool, analyzed);
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("server.db"));
+    if (!earlierFile)
+        QCOMPARE(openIn(dir.path()).exitCode, 0);
+    {
+        SideConnection side(file);
+        if (earlierFile) {
+            // As an earlier version made it: the tables and indexes, but no index of
+            // upper(dev_eui).
+            QCOMPARE(openIn(dir.path()).exitCode, 0);
+            QVERIFY(side.exec(QStringLiteral("DROP INDEX idx_eui_upper;")));
+            QVERIFY(side.exec(QStringLiteral("DROP INDEX idx_euiTCP_upper;")));
+        }
+        for (const QString &table : {QStringLiteral("devices"), QStringLiteral("devicesTCP")}) {
+            const QString spelling
+                = earlierFile ? QStringLiteral("lower") : QStringLiteral("upper");
+            QVERIFY2(side.exec(QStringLiteral(
+                                   "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n "
+                                   "WHERE x < %1) INSERT INTO %2 (name, app_eui, dev_eui, port) "
+                                   "SELECT 'd' || x, 'A1', %3(printf('70b3d5e75e%06x', x)), 502 "
+                                   "FROM n;")
+                                   .arg(devices)
+                                   .arg(table, spelling)),
+                     qPrintable(side.lastError()));
+        }
+        if (analyzed)
+            QVERIFY(side.exec(QStringLiteral("ANALYZE;")));
+    }
+    const SRun run = openIn(dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.log, QStringList());
+
+    SideConnection side(file);
+    QCOMPARE(indexes(side), ExpectedIndexes);
+    const QStringList lookups = CDataBaseHandler::devEuiLookups();
+    QCOMPARE(lookups.size(), 5);
+    for (const QString &lookup : lookups) {
+        const QString table = lookup.contains(QLatin1String("devicesTCP"))
+                                  ? QStringLiteral("devicesTCP")
+                                  : QStringLiteral("devices");
+        // The side connection binds nothing: an uplink's values stand in for the placeholders.
+        QString statement = lookup;
+        statement.replace(QLatin1String(":dev_eui"), QLatin1String("'70B3D5E75E00002A'"))
+            .replace(QLatin1String(":reg_addr"), QLatin1String("3"));
+        QStringList plan;
+        for (const QVariantList &row : side.rows(QStringLiteral("EXPLAIN QUERY PLAN ") + statement))
+            plan.append(row.last().toString());
+        const QString steps = plan.join(QLatin1String(" | "));
+        QVERIFY2(!plan.isEmpty(), qPrintable(lookup + QLatin1String(": ") + side.lastError()));
+        QVERIFY2(!plan.contains(QStringLiteral("SCAN %1").arg(table)),
+                 qPrintable(lookup + QLatin1String(": ") + steps));
+        QVERIFY2(steps.contains(QStringLiteral("SEARCH %1 USING INDEX %2_upper")
+                                    .arg(table, table == QLatin1String("devices")
+                                                    ? QStringLiteral("idx_eui")
+                                                    : QStringLiteral("idx_euiTCP"))),
+                 qPrintable(lookup + QLatin1String(": ") + steps));
+    }
 }
 
 void tst_StorageSchema::unopenableFileOnDebugStream()
@@ -473,9 +556,9 @@ void tst_StorageSchema::lockAtStart()
 
     QProcess helper;
     helper.setWorkingDirectory(dir.path());
-    helper.start(QStringLiteral(OPEN_DATABASE_HELPER),
-                 {QStringLiteral("--busy-timeout=50"),
-                  QStringLiteral("--lock-wait=%1").arg(waitMs)});
+    helper.start(
+        QStringLiteral(OPEN_DATABASE_HELPER),
+        {QStringLiteral("--busy-timeout=50"), QStringLiteral("--lock-wait=%1").arg(waitMs)});
     QVERIFY2(helper.waitForStarted(10000), qPrintable(helper.errorString()));
     const QString warning
         = QStringLiteral("WARNING: [CDataBaseHandler::readSchema] The data base file \"%1\" is "
@@ -484,8 +567,8 @@ void tst_StorageSchema::lockAtStart()
     QByteArray debug;
     if (release) {
         QTRY_VERIFY2_WITH_TIMEOUT(
-            (debug += helper.readAllStandardError()).contains(warning.toUtf8()),
-            debug.constData(), 30000);
+            (debug += helper.readAllStandardError()).contains(warning.toUtf8()), debug.constData(),
+            30000);
         QVERIFY2(side.exec(QStringLiteral("COMMIT;")), qPrintable(side.lastError()));
     }
     QVERIFY(helper.waitForFinished(60000));
