@@ -17,6 +17,8 @@
 #include <QMetaObject>
 #include <QMutexLocker>
 
+#include <algorithm>
+
 CAllDeviceHandler *CAllDeviceHandler::self = nullptr;
 
 namespace {
@@ -40,11 +42,6 @@ std::optional<QJsonDocument> parseJsonFile(QFile &file)
 QString deviceKey(const QString &devEui)
 {
     return devEui.toUpper();
-}
-
-QString registrationKey(ProtocolOption kind, const QString &key, quint16 port)
-{
-    return QStringLiteral("%1/%2/%3").arg(int(kind)).arg(key).arg(port);
 }
 
 } // namespace
@@ -201,12 +198,70 @@ std::optional<ProtocolOption> CAllDeviceHandler::getPortProtocol(quint16 port)
     return std::nullopt;
 }
 
+QMap<quint16, CDeviceHandler *> &CAllDeviceHandler::serversOf(ProtocolOption kind)
+{
+    return kind == ProtocolTCP ? tcpServers : modbusServers;
+}
+
+QHash<QString, CAllDeviceHandler::Registrations> &
+CAllDeviceHandler::registrationsOf(ProtocolOption kind)
+{
+    return kind == ProtocolTCP ? tcpRegistrations : modbusRegistrations;
+}
+
+void CAllDeviceHandler::chooseRegistration(ProtocolOption kind, const QString &key)
+{
+    const Registrations found = registrationsOf(kind).value(key);
+    if (found.isEmpty()) {
+        if (kind == ProtocolTCP)
+            tcpDevices.remove(key);
+        else
+            modbusDevices.remove(key);
+        return;
+    }
+    // The spelling uplinks carry, else the one registered first. Storage is handed the chosen
+    // spelling and finds that very row, so values and scaling are of the device decoded.
+    const auto upper = std::find_if(found.cbegin(), found.cend(),
+                                    [&key](const auto &each) { return each.devEui == key; });
+    const DB::SDeviceRegMapDescription &chosen = upper != found.cend() ? *upper : found.first();
+    if (kind == ProtocolTCP)
+        tcpDevices.insert(key, chosen.port);
+    else
+        modbusDevices.insert(key, chosen);
+}
+
+void CAllDeviceHandler::removeRegistration(ProtocolOption kind, const QString &key, qsizetype index)
+{
+    QHash<QString, Registrations> &all = registrationsOf(kind);
+    Registrations &found = all[key];
+    const quint16 port = quint16(found.takeAt(index).port);
+    const bool portKept = std::any_of(found.cbegin(), found.cend(), [port](const auto &each) {
+        return quint16(each.port) == port;
+    });
+    if (found.isEmpty())
+        all.remove(key);
+    chooseRegistration(kind, key);
+
+    QMap<quint16, CDeviceHandler *> &servers = serversOf(kind);
+    if (!portKept) {
+        if (CDeviceHandler *server = servers.value(port, nullptr)) {
+            server->removeDevice(key);
+            if (server->getServedDevices().isEmpty()) {
+                servers.remove(port);
+                server->deleteLater();
+            }
+        }
+    }
+    qDebug().noquote()
+        << QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], port[%2]")
+               .arg(key, QString::number(port));
+}
+
 void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, ProtocolOption Protocol)
 {
     QMutexLocker locker(&mutex);
-    const QString spelling = _devInfo.devEui;
-    _devInfo.devEui = deviceKey(spelling);
-    QMap<quint16, CDeviceHandler *> &servers = Protocol == ProtocolTCP ? tcpServers : modbusServers;
+    const QString key = deviceKey(_devInfo.devEui);
+    QMap<quint16, CDeviceHandler *> &servers = serversOf(Protocol);
     const quint16 port = quint16(_devInfo.port);
 
     CDeviceHandler *server = servers.value(port, nullptr);
@@ -214,73 +269,76 @@ void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, Prot
         addLog(QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open")
                    .arg(port));
     } else {
-        server = new CDeviceHandler(port, Protocol, _devInfo.devEui);
+        server = new CDeviceHandler(port, Protocol, key);
         servers.insert(port, server);
     }
-    server->appendDevice(_devInfo.devEui);
-    ++registrations[registrationKey(Protocol, _devInfo.devEui, port)];
-
-    if (Protocol == ProtocolTCP) {
-        if (spelling == _devInfo.devEui || !tcpDevices.contains(_devInfo.devEui))
-            tcpDevices.insert(_devInfo.devEui, port);
-    } else if (spelling == _devInfo.devEui || !modbusDevices.contains(_devInfo.devEui)) {
-        // Of two spellings of one DevEUI the upper-case one keeps its registration, as storage
-        // keeps its values.
-        modbusDevices.insert(_devInfo.devEui, _devInfo);
-    }
+    server->appendDevice(key);
+    registrationsOf(Protocol)[key].append(_devInfo);
+    chooseRegistration(Protocol, key);
     addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
-               .arg(_devInfo.devEui, QString::number(port)));
+               .arg(key, QString::number(port)));
 }
 
 void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
 {
     QMutexLocker locker(&mutex);
-    _devEui = deviceKey(_devEui);
-    const auto removeFrom = [&](QMap<quint16, CDeviceHandler *> &servers) {
-        CDeviceHandler *server = servers.value(_port);
-        server->removeDevice(_devEui);
-        if (server->getServedDevices().isEmpty()) {
-            servers.remove(_port);
-            server->deleteLater();
+    const QString key = deviceKey(_devEui);
+    // The registration on the port, of the spelling given if there is one; Modbus first, as a
+    // port may be entered for both kinds, one of them waiting to listen on it.
+    const auto onPort = [&](ProtocolOption kind) -> qsizetype {
+        const Registrations found = registrationsOf(kind).value(key);
+        qsizetype any = -1;
+        for (qsizetype i = 0; i < found.size(); ++i) {
+            if (quint16(found.at(i).port) != _port)
+                continue;
+            if (found.at(i).devEui == _devEui)
+                return i;
+            if (any < 0)
+                any = i;
         }
+        return any;
     };
+    for (const ProtocolOption kind : {ProtocolModbus, ProtocolTCP}) {
+        const qsizetype index = onPort(kind);
+        if (index >= 0) {
+            removeRegistration(kind, key, index);
+            return;
+        }
+    }
 
-    // The server of the device's own kind: a port may be entered for both kinds, one of them
-    // waiting to listen on it. A device not registered on the port is looked for as by port alone.
-    const bool ownModbus = modbusServers.contains(_port) && modbusDevices.contains(_devEui)
-                           && quint16(modbusDevices.value(_devEui).port) == _port;
-    const bool ownTcp = tcpServers.contains(_port) && tcpDevices.value(_devEui, -1) == _port;
-    // Another spelling of the DevEUI registered there stays served.
-    const auto lastRegistration = [&](ProtocolOption kind) {
-        const auto found = registrations.find(registrationKey(kind, _devEui, _port));
-        if (found == registrations.end())
-            return true;
-        if (--found.value() > 0)
-            return false;
-        registrations.erase(found);
-        return true;
-    };
-    if (ownModbus || (!ownTcp && modbusServers.contains(_port))) {
-        if (!lastRegistration(ProtocolModbus))
-            return;
-        removeFrom(modbusServers);
-        // A registration of another spelling on another port stays.
-        if (quint16(modbusDevices.value(_devEui).port) == _port)
-            modbusDevices.remove(_devEui);
-    } else if (tcpServers.contains(_port)) {
-        if (!lastRegistration(ProtocolTCP))
-            return;
-        removeFrom(tcpServers);
-        if (tcpDevices.value(_devEui, -1) == _port)
-            tcpDevices.remove(_devEui);
-    } else {
-        addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!")
-                   .arg(_port));
+    // Not registered on that port: the port stored may differ from the one served, after a move
+    // whose write-back failed. The device's own registration is removed, when there is just one.
+    qsizetype candidates = 0;
+    ProtocolOption ownKind = ProtocolModbus;
+    qsizetype ownIndex = -1;
+    for (const ProtocolOption kind : {ProtocolModbus, ProtocolTCP}) {
+        const Registrations found = registrationsOf(kind).value(key);
+        for (qsizetype i = 0; i < found.size(); ++i) {
+            if (found.at(i).devEui != _devEui)
+                continue;
+            ++candidates;
+            ownKind = kind;
+            ownIndex = i;
+        }
+    }
+    if (candidates == 1) {
+        const int ownPort = registrationsOf(ownKind).value(key).at(ownIndex).port;
+        addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] Device DevEUI[%1] is "
+                              "not registered on port [%2]: it is removed from its port [%3].")
+                   .arg(key, QString::number(_port), QString::number(ownPort)));
+        removeRegistration(ownKind, key, ownIndex);
         return;
     }
-    qDebug().noquote()
-        << QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], port[%2]")
-               .arg(_devEui, QString::number(_port));
+    if (modbusServers.contains(_port) || tcpServers.contains(_port)) {
+        // The port's server serves other devices only.
+        qDebug().noquote() << QStringLiteral(
+                                  "[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], "
+                                  "port[%2]")
+                                  .arg(key, QString::number(_port));
+        return;
+    }
+    addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!")
+               .arg(_port));
 }
 
 bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription _devInfo,
@@ -301,12 +359,15 @@ bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription 
                    .arg(QString::number(OldPort), devEui));
         return false;
     }
-    const int ownPort = tcpDevices.value(devEui);
-    if (ownPort != OldPort) {
+    Registrations &registrations = tcpRegistrations[devEui];
+    const bool own = std::any_of(registrations.cbegin(), registrations.cend(),
+                                 [OldPort](const auto &each) { return each.port == OldPort; });
+    if (!own) {
         // The server there is another device's.
-        addLog(QStringLiteral("WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Old port "
-                              "[%1] is not the port [%2] of device DevEUI[%3]!")
-                   .arg(QString::number(OldPort), QString::number(ownPort), devEui));
+        addLog(
+            QStringLiteral("WARNING: [CAllDeviceHandler::updatePortRegisteredDevice] Old port "
+                           "[%1] is not the port [%2] of device DevEUI[%3]!")
+                .arg(QString::number(OldPort), QString::number(tcpDevices.value(devEui)), devEui));
         return false;
     }
     if (newPort == OldPort) {
@@ -328,9 +389,11 @@ bool CAllDeviceHandler::updatePortRegisteredDevice(DB::SDeviceRegMapDescription 
         return false;
     tcpServers.remove(OldPort);
     tcpServers.insert(newPort, server);
-    tcpDevices.insert(devEui, newPort);
-    const int moved = registrations.take(registrationKey(ProtocolTCP, devEui, OldPort));
-    registrations.insert(registrationKey(ProtocolTCP, devEui, newPort), qMax(1, moved));
+    for (DB::SDeviceRegMapDescription &each : registrations) {
+        if (each.port == OldPort)
+            each.port = newPort;
+    }
+    chooseRegistration(ProtocolTCP, devEui);
     addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] Device DevEUI[%1] updated is new "
                           "port[%2]!")
                .arg(devEui, QString::number(newPort)));
@@ -364,16 +427,19 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
     const SDeviceTemplate deviceTemplate = deviceTemplates.value(registration.appEui);
     CDataBaseHandler *storage = CDataBaseHandler::getInstance();
 
+    // The DevEUI as stored, so that storage takes the row of the registration decoded.
     const auto scaling = [&](quint32 regAddr) {
-        return storage ? storage->getRegisterParam(_devData.devEui, regAddr) : DB::SRegisterParam();
+        return storage ? storage->getRegisterParam(registration.devEui, regAddr)
+                       : DB::SRegisterParam();
     };
     const auto log = [](const QString &line) {
         addLog(line);
     };
-    const std::optional<DB::SDbDeviceRegDataSet> regData
+    std::optional<DB::SDbDeviceRegDataSet> regData
         = TemplateDecoder::decode(deviceTemplate, _devData, registration.startAddr, scaling, log);
     if (!regData)
         return;
+    regData->devEui = registration.devEui;
 
     const bool invoked
         = storage

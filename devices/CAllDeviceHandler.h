@@ -60,7 +60,18 @@ public slots:
     bool updatePortRegisteredDevice(DB::SDeviceRegMapDescription _devInfo, uint16_t OldPort);
 
 private:
+    using Registrations = QList<DB::SDeviceRegMapDescription>;
+
     CAllDeviceHandler();
+
+    QMap<quint16, CDeviceHandler *> &serversOf(ProtocolOption kind);
+    QHash<QString, Registrations> &registrationsOf(ProtocolOption kind);
+    // Enters the registration chosen among those of `key` into modbusDevices or tcpDevices, or
+    // removes the key there when none is left.
+    void chooseRegistration(ProtocolOption kind, const QString &key);
+    // Removes registration `index` of `key`, and the DevEUI from its port's server when no other
+    // registration of it is on that port; the server goes with its last DevEUI.
+    void removeRegistration(ProtocolOption kind, const QString &key, qsizetype index);
 
     QMap<QString, SDeviceTemplate> deviceTemplates;
     QMap<quint16, CDeviceHandler *> modbusServers;
@@ -68,9 +79,11 @@ private:
     QMap<QString, STCPDeviceTemplate> tcpTemplates;
     QMap<quint16, CDeviceHandler *> tcpServers;
     QMap<QString, int> tcpDevices;
-    // Registrations per kind, DevEUI key and port: a file of an earlier version may hold one
-    // DevEUI in two spellings, and removing one leaves the other served.
-    QHash<QString, int> registrations;
+    // Every registration of a DevEUI key by kind, in the order added, each with the DevEUI as
+    // stored: a file of an earlier version may hold one DevEUI in two spellings. The one in
+    // modbusDevices or tcpDevices is chosen among them; removing one leaves the others served.
+    QHash<QString, Registrations> modbusRegistrations;
+    QHash<QString, Registrations> tcpRegistrations;
     QMutex mutex;
 
     static CAllDeviceHandler *self;

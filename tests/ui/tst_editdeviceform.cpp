@@ -53,6 +53,8 @@ private slots:
     void halfFailedEditStoresNothing_data();
     void halfFailedEditStoresNothing();
     void registryFailureRestoresStorage();
+    void failedWriteBackStillFreesThePort_data();
+    void failedWriteBackStillFreesThePort();
 
 private:
     // Stores the device and, unless told otherwise, registers it with the registry.
@@ -525,6 +527,84 @@ void TestEditDeviceForm::registryFailureRestoresStorage()
     expectNothingChanged();
     QCOMPARE(findDevice(UnservedPipeEui, ProtocolTCP)->port, unservedPipe.port);
     QVERIFY(!CAllDeviceHandler::getInstance()->getPortProtocol(newPort));
+}
+
+void TestEditDeviceForm::failedWriteBackStillFreesThePort_data()
+{
+    QTest::addColumn<bool>("modbusOnStoredPort");
+    QTest::addRow("stored port free") << false;
+    QTest::addRow("stored port taken by a Modbus device since") << true;
+}
+
+// A move that fails (another program took the new port after the form's check), and whose old
+// port cannot be written back, leaves the new port stored while the server stays on the old
+// one. The form's own checks leave no gap to take the port in, so its steps are taken here as it
+// takes them. Deleting the device still frees the port it is served on.
+void TestEditDeviceForm::failedWriteBackStillFreesThePort()
+{
+    QFETCH(bool, modbusOnStoredPort);
+    const QString devEui = modbusOnStoredPort ? QStringLiteral("00000000000E0006")
+                                              : QStringLiteral("00000000000E0005");
+    const quint16 served = freePort();
+    const StoredDevice device = addDevice(devEui, PipeAppEui, ProtocolTCP, served, 0);
+    QVERIFY(device.id);
+    auto otherProgram = std::make_unique<QTcpServer>();
+    QVERIFY(otherProgram->listen(QHostAddress::Any, 0));
+    const quint16 stored = otherProgram->serverPort();
+
+    SideConnection side;
+    const QString dropTrigger = QStringLiteral("DROP TRIGGER IF EXISTS no_write_back;");
+    const auto dropAtEnd = qScopeGuard([&] { side.exec(dropTrigger); });
+    QVERIFY2(side.exec(QStringLiteral("CREATE TRIGGER no_write_back BEFORE UPDATE ON devicesTCP "
+                                      "WHEN NEW.port=%1 BEGIN SELECT RAISE(ABORT, 'forced'); END;")
+                           .arg(served)),
+             qPrintable(side.lastError()));
+    CDataBaseHandler *storage = CDataBaseHandler::getInstance();
+    CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
+    DB::SRegInfoUpdate update;
+    update.deviceId = device.id;
+    update.port = stored;
+    QVERIFY(storage->updateTCPRegInfo(update));
+    DB::SDeviceRegMapDescription moved;
+    moved.devEui = devEui;
+    moved.port = stored;
+    QVERIFY(!registry->updatePortRegisteredDevice(moved, served));
+    update.port = served;
+    QVERIFY(!storage->updateTCPRegInfo(update));
+    QVERIFY(side.exec(dropTrigger));
+    QCOMPARE(findDevice(devEui, ProtocolTCP)->port, int(stored));
+    QCOMPARE(registry->getPortProtocol(served), std::optional<ProtocolOption>(ProtocolTCP));
+
+    StoredDevice joined;
+    if (modbusOnStoredPort) {
+        otherProgram.reset();
+        joined = addDevice(QStringLiteral("00000000000E0007"), SensorAppEui, ProtocolModbus, stored,
+                           0);
+        QVERIFY(joined.id);
+        QVERIFY(acceptsConnections(stored));
+    }
+
+    // As the window deletes: storage first, then the registry with the stored port.
+    log->clear();
+    QVERIFY(storage->deleteDevice(device.id, ProtocolTCP));
+    registry->removeDevice(devEui, stored);
+    QVERIFY(log->waitForLine(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] Device "
+                                            "DevEUI[%1] is not registered on port [%2]: it is "
+                                            "removed from its port [%3].")
+                                 .arg(devEui)
+                                 .arg(stored)
+                                 .arg(served)));
+    QVERIFY(!registry->getPortProtocol(served).has_value());
+    QTRY_VERIFY(canListen(served));
+    QVERIFY(!log->contains(QStringLiteral("uncknown port")));
+    if (modbusOnStoredPort) {
+        // The device that took the stored port stays served.
+        QCOMPARE(registry->getPortProtocol(stored), std::optional<ProtocolOption>(ProtocolModbus));
+        QVERIFY(acceptsConnections(stored));
+        QVERIFY(storage->deleteDevice(joined.id, ProtocolModbus));
+        registry->removeDevice(QStringLiteral("00000000000E0007"), stored);
+        QVERIFY(!registry->getPortProtocol(stored).has_value());
+    }
 }
 
 QTEST_MAIN(TestEditDeviceForm)
