@@ -125,6 +125,9 @@ void CAddNewDeviceForm::getDevicesListRespSlot(bool status,
 
     const QStringList registered = CDataBaseHandler::getInstance()->getRegisteredDevices(protocol);
     CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
+    // The selection goes with the rows: the registers (and the scaling the operator typed) stay
+    // until a device of another type is chosen below.
+    rebuildingList = true;
     deviceModel->removeRows(0, deviceModel->rowCount());
     for (const API::SServerDeviceInfo &info : _regInfoList) {
         if (registered.contains(info.devEui, Qt::CaseInsensitive))
@@ -143,6 +146,7 @@ void CAddNewDeviceForm::getDevicesListRespSlot(bool status,
                              Qt::EditRole);
         qDebug() << info.devEui << info.devName << info.appEui;
     }
+    rebuildingList = false;
 
     if (deviceModel->rowCount() == 0) {
         showStatus(QStringLiteral("NOT NEW DEVICES\nALL DEVICES ALREADY REGISTERED"));
@@ -163,6 +167,8 @@ void CAddNewDeviceForm::deviceListSelectSlot(QItemSelection item1, QItemSelectio
 {
     Q_UNUSED(item1)
     Q_UNUSED(item2)
+    if (rebuildingList)
+        return;
     const QModelIndex current = deviceList->currentIndex();
     const QString appEui
         = current.isValid()

@@ -28,5 +28,8 @@ private:
 
     void showStatus(const QString &text);
 
+    // The device list is being rebuilt from an answer: selection changes are not choices.
+    bool rebuildingList = false;
+
     static CAddNewDeviceForm *self;
 };

@@ -76,6 +76,8 @@ private slots:
     void listShowsNewDevicesOfTheKind();
     void registersFollowTheSelection();
     void laterAnswerKeepsTheChoice();
+    void laterAnswerKeepsTheTypedScaling_data();
+    void laterAnswerKeepsTheTypedScaling();
     void reopeningListsTheRegistersAgain();
     void searchFiltersTheList();
     void statusTexts_data();
@@ -319,6 +321,91 @@ void TestAddNewDeviceForm::laterAnswerKeepsTheChoice()
     QCOMPARE(probe->deviceList()->currentIndex().row(), 1);
     QCOMPARE(probe->selectedAppEui(), MeterAppEui);
     QCOMPARE(shownRegisterNames(), QStringList({QStringLiteral("Count")}));
+}
+
+void TestAddNewDeviceForm::laterAnswerKeepsTheTypedScaling_data()
+{
+    QTest::addColumn<bool>("editorOpen");
+    QTest::addColumn<bool>("chosenListedAgain");
+    QTest::addColumn<double>("multiplier");
+    QTest::addColumn<double>("extraValue");
+    QTest::addRow("editor still open") << true << true << 2.5 << 7.0;
+    QTest::addRow("editor closed by the next card's") << false << true << 2.5 << 7.0;
+    // The choice falls to the first device, of another type: its template's registers.
+    QTest::addRow("chosen device no longer listed") << false << false << 1.0 << 0.0;
+}
+
+// The operator types the scaling of the chosen device's register, then a further device-list
+// answer comes (to an earlier showing's request): OK stores what was typed.
+void TestAddNewDeviceForm::laterAnswerKeepsTheTypedScaling()
+{
+    QFETCH(bool, editorOpen);
+    QFETCH(bool, chosenListedAgain);
+    QFETCH(double, multiplier);
+    QFETCH(double, extraValue);
+
+    const QString devEui = QStringLiteral("0000000000000DB%1").arg(++editedDevices);
+    const QJsonObject meter = serverDevice(D4, QStringLiteral("Meter 4"), MeterAppEui);
+    const QJsonObject chosen = serverDevice(devEui, QStringLiteral("Scaled"), SensorAppEui);
+    const auto answer = [](const QJsonArray &list) {
+        return QString::fromUtf8(
+            QJsonDocument(QJsonObject{{QStringLiteral("cmd"), QStringLiteral("get_devices_resp")},
+                                      {QStringLiteral("status"), true},
+                                      {QStringLiteral("devices_list"), list}})
+                .toJson(QJsonDocument::Compact));
+    };
+    QVERIFY(logIn());
+    server->setDevicesReplyEnabled(false);
+    const int requests = server->receivedCommands(QStringLiteral("get_devices_req")).size();
+    probe->open(ProtocolModbus);
+    QVERIFY(server->waitForCommand(QStringLiteral("get_devices_req"), requests + 1));
+    QTest::mouseClick(probe->cancelButton(), Qt::LeftButton);
+    probe->open(ProtocolModbus);
+    QCOMPARE(server->sendText(answer({meter, chosen})), 1);
+    QTRY_COMPARE(probe->page(), 1);
+    QCOMPARE(shownDevEuis(), QStringList({D4, devEui}));
+    probe->deviceList()->setCurrentIndex(probe->deviceList()->model()->index(1, 0));
+    QCOMPARE(probe->selectedAppEui(), SensorAppEui);
+
+    // Typing needs the focus, so the dialog is the active window, as the user's click makes it.
+    QApplication::setActiveWindow(form);
+    QVERIFY(QTest::qWaitForWindowActive(form));
+    CSimpleRegisterEditWidget *editor = probe->openRegisterEditor(1);
+    QVERIFY(editor);
+    QVERIFY(
+        DeviceFormProbe::typeInto(editor, DeviceFormProbe::MultiplierField, QStringLiteral("2.5")));
+    QVERIFY(
+        DeviceFormProbe::typeInto(editor, DeviceFormProbe::ExtraValueField, QStringLiteral("7")));
+    if (!editorOpen) {
+        QVERIFY(probe->openRegisterEditor(2));
+        QCOMPARE(probe->registerCell(1, DB::DevDataCol::GratingPeriod).toDouble(), 2.5);
+    }
+
+    QVERIFY(server->waitForCommand(QStringLiteral("get_devices_req"), requests + 2));
+    QSignalSpy answered(CServerHandler::getInstance(), &CServerHandler::getDevicesListResp);
+    const QJsonObject other = serverDevice(D6, QStringLiteral("Tank 6"), SensorAppEui);
+    QCOMPARE(server->sendText(
+                 answer(chosenListedAgain ? QJsonArray{meter, chosen} : QJsonArray{meter, other})),
+             1);
+    QVERIFY(answered.wait(10000));
+    QCoreApplication::processEvents();
+    QCOMPARE(probe->page(), 1);
+    QCOMPARE(probe->selectedAppEui(), chosenListedAgain ? SensorAppEui : MeterAppEui);
+
+    const quint16 port = freePort();
+    probe->portEdit()->setText(QString::number(port));
+    probe->startAddrEdit()->setText(QStringLiteral("400"));
+    QTest::mouseClick(probe->okButton(), Qt::LeftButton);
+    QCOMPARE(form->result(), int(QDialog::Accepted));
+    const std::optional<StoredDevice> device
+        = findDevice(chosenListedAgain ? devEui : D4, ProtocolModbus);
+    QVERIFY(device);
+    const QVariantList row = registerRows(device->id).at(chosenListedAgain ? 1 : 0);
+    QCOMPARE(row.at(DB::DevDataCol::GratingPeriod).toDouble(), multiplier);
+    QCOMPARE(row.at(DB::DevDataCol::StartValue).toDouble(), extraValue);
+    const QString stored = chosenListedAgain ? devEui : D4;
+    QVERIFY(CDataBaseHandler::getInstance()->deleteDevice(device->id, ProtocolModbus));
+    CAllDeviceHandler::getInstance()->removeDevice(stored, port);
 }
 
 void TestAddNewDeviceForm::reopeningListsTheRegistersAgain()
