@@ -59,6 +59,16 @@ QJsonArray fullList()
             serverDevice(D7, QStringLiteral("Pipe 7"), PipeAppEui)};
 }
 
+// A successful device-list answer as the server sends it.
+QString devicesAnswer(const QJsonArray &list)
+{
+    return QString::fromUtf8(
+        QJsonDocument(QJsonObject{{QStringLiteral("cmd"), QStringLiteral("get_devices_resp")},
+                                  {QStringLiteral("status"), true},
+                                  {QStringLiteral("devices_list"), list}})
+            .toJson(QJsonDocument::Compact));
+}
+
 } // namespace
 
 // The add-device form against a fake network server, real storage and the real registry.
@@ -103,6 +113,10 @@ private:
     bool logIn();
     // Opens the form for the kind and waits for the list page.
     bool openWithList(ProtocolOption kind);
+    // Logged in, answers held back: the form is opened, its request sent, closed and opened
+    // again, so that the answer to the earlier request comes first. The count of device-list
+    // requests before, or -1.
+    int openWithEarlierRequestWaiting();
     QStringList shownDevEuis() const;
     QStringList shownRegisterNames() const;
     void expectNothingAdded(const QString &devEui);
@@ -196,6 +210,20 @@ bool TestAddNewDeviceForm::openWithList(ProtocolOption kind)
     if (!server->waitForCommand(QStringLiteral("get_devices_req"), requests + 1, 10000))
         return false;
     return QTest::qWaitFor([this] { return probe->page() == 1; }, 10000);
+}
+
+int TestAddNewDeviceForm::openWithEarlierRequestWaiting()
+{
+    if (!logIn())
+        return -1;
+    server->setDevicesReplyEnabled(false);
+    const int requests = server->receivedCommands(QStringLiteral("get_devices_req")).size();
+    probe->open(ProtocolModbus);
+    if (!server->waitForCommand(QStringLiteral("get_devices_req"), requests + 1))
+        return -1;
+    QTest::mouseClick(probe->cancelButton(), Qt::LeftButton);
+    probe->open(ProtocolModbus);
+    return requests;
 }
 
 QStringList TestAddNewDeviceForm::shownDevEuis() const
@@ -294,19 +322,9 @@ void TestAddNewDeviceForm::registersFollowTheSelection()
 // must not move the operator's choice made in between.
 void TestAddNewDeviceForm::laterAnswerKeepsTheChoice()
 {
-    QVERIFY(logIn());
-    server->setDevicesReplyEnabled(false);
-    const int requests = server->receivedCommands(QStringLiteral("get_devices_req")).size();
-    probe->open(ProtocolModbus);
-    QVERIFY(server->waitForCommand(QStringLiteral("get_devices_req"), requests + 1));
-    QTest::mouseClick(probe->cancelButton(), Qt::LeftButton);
-    probe->open(ProtocolModbus);
-
-    const QString answer = QString::fromUtf8(
-        QJsonDocument(QJsonObject{{QStringLiteral("cmd"), QStringLiteral("get_devices_resp")},
-                                  {QStringLiteral("status"), true},
-                                  {QStringLiteral("devices_list"), fullList()}})
-            .toJson(QJsonDocument::Compact));
+    const int requests = openWithEarlierRequestWaiting();
+    QVERIFY(requests >= 0);
+    const QString answer = devicesAnswer(fullList());
     QCOMPARE(server->sendText(answer), 1);
     QTRY_COMPARE(probe->page(), 1);
     QCOMPARE(shownDevEuis(), QStringList({D1, D4, D6}));
@@ -347,21 +365,9 @@ void TestAddNewDeviceForm::laterAnswerKeepsTheTypedScaling()
     const QString devEui = QStringLiteral("0000000000000DB%1").arg(++editedDevices);
     const QJsonObject meter = serverDevice(D4, QStringLiteral("Meter 4"), MeterAppEui);
     const QJsonObject chosen = serverDevice(devEui, QStringLiteral("Scaled"), SensorAppEui);
-    const auto answer = [](const QJsonArray &list) {
-        return QString::fromUtf8(
-            QJsonDocument(QJsonObject{{QStringLiteral("cmd"), QStringLiteral("get_devices_resp")},
-                                      {QStringLiteral("status"), true},
-                                      {QStringLiteral("devices_list"), list}})
-                .toJson(QJsonDocument::Compact));
-    };
-    QVERIFY(logIn());
-    server->setDevicesReplyEnabled(false);
-    const int requests = server->receivedCommands(QStringLiteral("get_devices_req")).size();
-    probe->open(ProtocolModbus);
-    QVERIFY(server->waitForCommand(QStringLiteral("get_devices_req"), requests + 1));
-    QTest::mouseClick(probe->cancelButton(), Qt::LeftButton);
-    probe->open(ProtocolModbus);
-    QCOMPARE(server->sendText(answer({meter, chosen})), 1);
+    const int requests = openWithEarlierRequestWaiting();
+    QVERIFY(requests >= 0);
+    QCOMPARE(server->sendText(devicesAnswer({meter, chosen})), 1);
     QTRY_COMPARE(probe->page(), 1);
     QCOMPARE(shownDevEuis(), QStringList({D4, devEui}));
     probe->deviceList()->setCurrentIndex(probe->deviceList()->model()->index(1, 0));
@@ -384,8 +390,8 @@ void TestAddNewDeviceForm::laterAnswerKeepsTheTypedScaling()
     QVERIFY(server->waitForCommand(QStringLiteral("get_devices_req"), requests + 2));
     QSignalSpy answered(CServerHandler::getInstance(), &CServerHandler::getDevicesListResp);
     const QJsonObject other = serverDevice(D6, QStringLiteral("Tank 6"), SensorAppEui);
-    QCOMPARE(server->sendText(
-                 answer(chosenListedAgain ? QJsonArray{meter, chosen} : QJsonArray{meter, other})),
+    QCOMPARE(server->sendText(devicesAnswer(chosenListedAgain ? QJsonArray{meter, chosen}
+                                                              : QJsonArray{meter, other})),
              1);
     QVERIFY(answered.wait(10000));
     QCoreApplication::processEvents();
