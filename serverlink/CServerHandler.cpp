@@ -107,8 +107,27 @@ void CServerHandler::openSocket(const QUrl &_url)
     unusableProbeReply = false;
     socketAborted = false;
     connectTimer->start(intervals.connectTimeout);
+    // The earlier attempt's socket and its error say nothing of this attempt.
+    transportBeforeOpen = newestTransport();
+    transport = nullptr;
+    opening = true;
     socket.open(_url);
+    opening = false;
     watchTransport();
+}
+
+QAbstractSocket *CServerHandler::newestTransport() const
+{
+    // The newest direct child: the one of an earlier attempt may not be deleted yet.
+    const QList<QAbstractSocket *> own
+        = socket.findChildren<QAbstractSocket *>(QString(), Qt::FindDirectChildrenOnly);
+    return own.isEmpty() ? nullptr : own.constLast();
+}
+
+QAbstractSocket *CServerHandler::ownTransport() const
+{
+    QAbstractSocket *newest = newestTransport();
+    return newest == transportBeforeOpen ? nullptr : newest;
 }
 
 void CServerHandler::watchTransport()
@@ -121,10 +140,7 @@ void CServerHandler::watchTransport()
                 Qt::UniqueConnection);
     if (transports.isEmpty())
         qDebug() << "[CServerHandler::watchTransport] No TCP socket to watch: only frames count";
-    // The newest direct child: the one of an earlier attempt may not be deleted yet.
-    const QList<QAbstractSocket *> own
-        = socket.findChildren<QAbstractSocket *>(QString(), Qt::FindDirectChildrenOnly);
-    transport = own.isEmpty() ? nullptr : own.constLast();
+    transport = ownTransport();
 }
 
 QString CServerHandler::errorText(QAbstractSocket::SocketError _error) const
@@ -196,6 +212,10 @@ void CServerHandler::socketConnectedSlot()
 
 void CServerHandler::socketDisconnectedSlot()
 {
+    // A connect that fails at once ends the attempt inside socket.open(), before
+    // watchTransport(); its TCP socket already holds the reason.
+    if (opening)
+        transport = ownTransport();
     if (!attemptOpen)
         return;
     reportConnectionEnd("socketDisconnectedSlot");
@@ -204,6 +224,8 @@ void CServerHandler::socketDisconnectedSlot()
 
 void CServerHandler::socketErrorSlot(QAbstractSocket::SocketError _error)
 {
+    if (opening)
+        transport = ownTransport();
     // The attempt's first error is its reason, also when its disconnection reports it.
     if (attemptOpen && attemptReason.isEmpty())
         attemptReason = errorText(_error);

@@ -106,6 +106,9 @@ private:
     void closeSocket();
     // Any byte from the server's TCP socket shows it alive, also within a frame still arriving.
     void watchTransport();
+    QAbstractSocket *newestTransport() const;
+    // The TCP socket that the last socket.open() made, or null when it made none.
+    QAbstractSocket *ownTransport() const;
     void endAttempt();
     // The server's address for log lines, without any user information.
     QString serverText() const;
@@ -171,6 +174,10 @@ private:
     QString attemptReason;
     // The TCP socket of the current attempt, a child of `socket`.
     QPointer<QAbstractSocket> transport;
+    // The newest TCP socket before the current attempt's socket.open().
+    QPointer<QAbstractSocket> transportBeforeOpen;
+    // socket.open() is running: a connect that fails at once reports its end from inside it.
+    bool opening = false;
     // The probe was answered, but without "err_string".
     bool unusableProbeReply = false;
     // Arrivals of bytes, frames and pongs; the count at the last ping and at the ping whose

@@ -46,6 +46,8 @@ private slots:
     void linkStateLines();
     void attemptReasons_data();
     void attemptReasons();
+    void unreachableReasons_data();
+    void unreachableReasons();
     void refusedLoginAfterConnect_data();
     void refusedLoginAfterConnect();
 
@@ -658,6 +660,83 @@ void TestServerLinkLogin::attemptReasons()
     QStringList expected;
     for (const QString &line : lines)
         expected << line.arg(url);
+    QTRY_COMPARE(log->lines().filter(QStringLiteral("[CServerHandler::")).size(), expected.size());
+    QCOMPARE(log->lines().filter(QStringLiteral("[CServerHandler::")), expected);
+}
+
+void TestServerLinkLogin::unreachableReasons_data()
+{
+    QTest::addColumn<QString>("before");  // how an attempt at the server's address ends first
+    QTest::addColumn<int>("unreachable"); // attempts at the unreachable address then
+    QTest::addColumn<QStringList>("lines"); // with the addresses as [server] and [nowhere]
+
+    const QString end = QStringLiteral("WARNING: [CServerHandler::socketDisconnectedSlot] "
+                                       "Connection to the server [%1] %2: %3. Next attempt in %4 "
+                                       "ms.");
+    const QString unreachable = end.arg(QStringLiteral("nowhere"), QStringLiteral("failed"),
+                                        QStringLiteral("Network unreachable"),
+                                        QStringLiteral("200"));
+    const QString loggedIn = QStringLiteral("INFO: [CServerHandler::handleLoginAnswer] Logged in "
+                                            "to the server [server] as [admin]");
+    const QString refused = end.arg(QStringLiteral("server"), QStringLiteral("failed"),
+                                    QStringLiteral("Connection refused"), QStringLiteral("600000"));
+    const QString closed
+        = end.arg(QStringLiteral("server"), QStringLiteral("lost"),
+                  QStringLiteral("closed by the server"), QStringLiteral("600000"));
+    const QString dropped = end.arg(QStringLiteral("server"), QStringLiteral("lost"),
+                                    QStringLiteral("The remote host closed the connection"),
+                                    QStringLiteral("600000"));
+
+    QTest::addRow("unreachable address, first attempt")
+        << QString() << 1 << QStringList{unreachable};
+    QTest::addRow("unreachable address, again at the next attempt")
+        << QString() << 2 << QStringList{unreachable, unreachable};
+    QTest::addRow("unreachable after a refused attempt")
+        << QStringLiteral("refuse") << 1 << QStringList{refused, unreachable};
+    QTest::addRow("unreachable after a connection the server closed")
+        << QStringLiteral("close") << 1 << QStringList{loggedIn, closed, unreachable};
+    QTest::addRow("unreachable after a dropped connection")
+        << QStringLiteral("drop") << 1 << QStringList{loggedIn, dropped, unreachable};
+}
+
+void TestServerLinkLogin::unreachableReasons()
+{
+    QFETCH(QString, before);
+    QFETCH(int, unreachable);
+    QFETCH(QStringList, lines);
+
+    // A multicast address: connect() fails at once with ENETUNREACH and nothing is sent.
+    const QString url = f->fake->url();
+    const QString nowhere = QStringLiteral("ws://224.0.0.1:%1").arg(f->fake->port());
+    if (before == QLatin1String("refuse")) {
+        f->fake->close();
+        f->link->connectSlot(url, QStringLiteral("admin"), QStringLiteral("admin"));
+        QVERIFY(log->waitForLine(QStringLiteral("failed: Connection refused")));
+    } else if (!before.isEmpty()) {
+        QVERIFY(f->login());
+        if (before == QLatin1String("close"))
+            f->fake->closeConnections();
+        else
+            f->fake->dropConnections();
+        QVERIFY(log->waitForLine(QStringLiteral("] lost: ")));
+    }
+
+    // connectSlot's own 5 comes first; the attempts end with one each, and after the last one
+    // the period is a long one.
+    int ends = 0;
+    QObject handlerScope;
+    connect(f->link.get(), &CServerHandler::changeServerStatus, &handlerScope,
+            [&](COMM::EServerStatus status) {
+                if (status == COMM::Disconnected && ++ends == unreachable + 1)
+                    f->link->setIntervals(LinkUnderTest::longPeriods());
+            });
+    f->link->setIntervals(withReconnect(200));
+    f->link->connectSlot(nowhere, QStringLiteral("admin"), QStringLiteral("admin"));
+
+    QStringList expected;
+    for (QString line : lines)
+        expected << line.replace(QLatin1String("[server]"), '[' + url + ']')
+                        .replace(QLatin1String("[nowhere]"), '[' + nowhere + ']');
     QTRY_COMPARE(log->lines().filter(QStringLiteral("[CServerHandler::")).size(), expected.size());
     QCOMPARE(log->lines().filter(QStringLiteral("[CServerHandler::")), expected);
 }
