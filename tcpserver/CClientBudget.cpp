@@ -30,13 +30,14 @@ CClientBudget::CClientBudget()
 
 int CClientBudget::connectionBound() const
 {
-    return boundOverride > 0 ? boundOverride : CDescriptorLimit::connectionBound(listeningPorts());
+    return boundOverride > 0 ? boundOverride : CDescriptorLimit::connectionBound(portDescriptors());
 }
 
-int CClientBudget::listeningPorts() const
+int CClientBudget::portDescriptors() const
 {
-    return int(std::count_if(servers.cbegin(), servers.cend(),
-                             [](const QTcpServer *server) { return server->isListening(); }));
+    return int(std::count_if(servers.cbegin(), servers.cend(), [](const QTcpServer *server) {
+        return server->socketDescriptor() != -1;
+    }));
 }
 
 void CClientBudget::setConnectionBound(int bound)
@@ -59,6 +60,8 @@ void CClientBudget::removeServer(QTcpServer *server)
 {
     servers.removeAll(server);
     failedServers.remove(server);
+    // The clients waiting for it go with it.
+    endStallWithoutClients();
 }
 
 void CClientBudget::clientAccepted(quint16 port)
@@ -108,7 +111,21 @@ void CClientBudget::updateAccepting(const char *method)
                            .arg(QLatin1String(method))
                            .arg(openClients)
                            .arg(connectionBound()));
+        endStallWithoutClients();
     }
+}
+
+void CClientBudget::endStallWithoutClients()
+{
+    // At the bound clients wait for it, not for descriptors: decided once it is left.
+    if (!descriptorsExhausted || acceptingPaused)
+        return;
+    for (const QTcpServer *server : std::as_const(servers))
+        if (server->isListening() && clientWaiting(server))
+            return;
+    descriptorsExhausted = false;
+    retryTimer.stop();
+    retryAccepting();
 }
 
 void CClientBudget::acceptError(QTcpServer *server, quint16 port, int error)
@@ -120,6 +137,7 @@ void CClientBudget::acceptError(QTcpServer *server, quint16 port, int error)
         // At the bound it waits with the others.
         if (!acceptingPaused)
             resume(server);
+        endStallWithoutClients();
         return;
     }
     if (!descriptorsExhausted) {
@@ -160,6 +178,7 @@ void CClientBudget::retryAccepting()
     const QSet<QTcpServer *> stalled = failedServers;
     for (QTcpServer *server : stalled)
         resume(server);
+    endStallWithoutClients();
 }
 
 bool CClientBudget::countExtraDescriptor()
@@ -200,7 +219,8 @@ void CClientBudget::resumeAllServers()
 
 void CClientBudget::pause(QTcpServer *server)
 {
-    server->pauseAccepting();
+    if (server->isListening())
+        server->pauseAccepting();
     // Qt's accept loop goes on within its turn until no connection is pending, unless it may
     // hold no more pending ones.
     server->setMaxPendingConnections(0);
@@ -210,5 +230,7 @@ void CClientBudget::resume(QTcpServer *server)
 {
     failedServers.remove(server);
     server->setMaxPendingConnections(MaxPendingWhileAccepting);
-    server->resumeAccepting();
+    // A read notifier on a socket that does not listen would report it hung up on every turn.
+    if (server->isListening())
+        server->resumeAccepting();
 }

@@ -31,11 +31,12 @@ public:
 
     // Client connections of all ports together, each from its acceptance until its socket closes.
     int openConnections() const { return openClients; }
-    // At most this many: CDescriptorLimit::connectionBound() less the listening ports, unless a
-    // test set another.
+    // At most this many: CDescriptorLimit::connectionBound() less the servers' descriptors, unless
+    // a test set another.
     int connectionBound() const;
-    // Servers listening now: each holds a descriptor.
-    int listeningPorts() const;
+    // Descriptors the servers hold now: one for each listening port (a server waiting for its port
+    // holds none).
+    int portDescriptors() const;
     // Seam for tests: another bound; 0 goes back to the descriptor limit's. Applies from the next
     // acceptance or close.
     void setConnectionBound(int bound);
@@ -56,7 +57,8 @@ public:
     // A server of a device port, paused and resumed with the others while it is added.
     void addServer(QTcpServer *server);
     void removeServer(QTcpServer *server);
-    // Pausing stops Qt's accept loop at once, also within the turn it is in.
+    // Pausing stops Qt's accept loop at once, also within the turn it is in. A server that does
+    // not listen keeps only the limit of pending connections, which holds it once it listens.
     static void pause(QTcpServer *server);
     // An accept on `port` has given a descriptor: a stall ends.
     void clientAccepted(quint16 port);
@@ -67,6 +69,9 @@ public:
     // Pauses every port at the bound or resumes them below it; `method` names the caller in the
     // log line. Called whenever the open connections or the listening ports change.
     void updateAccepting(const char *method);
+    // A stall ends, without a line, once no listening port has a client waiting: its clients went
+    // with a port that closed or moved. Called wherever that may have happened.
+    void endStallWithoutClients();
 
     CPipeTurns &turns() { return pipeTurns; }
 

@@ -104,6 +104,8 @@ bool CDeviceHandler::appendDevice(quint16 newPort)
         // One listening port less, where none listens now.
         if (!isListening())
             budget->updateAccepting("appendDevice");
+        // The clients waiting on the old port are gone.
+        budget->endStallWithoutClients();
     }
     if (!moved) {
         addLogAndPrint(QStringLiteral("WARNING: [CDeviceHandler::appendDevice] Port %1 can't be "
@@ -163,8 +165,12 @@ void CDeviceHandler::listenOnPort()
 
 bool CDeviceHandler::listenAt(quint16 at)
 {
-    if (!listen(QHostAddress::Any, at))
+    if (!listen(QHostAddress::Any, at)) {
+        // Qt keeps the socket it could not bind; closed, a waiting server holds no descriptor and
+        // has no notifier. errorString() keeps the reason.
+        close();
         return false;
+    }
     // A port opened while the bound is reached waits like the others; its descriptor makes the
     // bound one less.
     if (budget->isAcceptingPaused())

@@ -7,6 +7,7 @@
 #include "QuietTraces.h"
 #include "TempWorkDir.h"
 
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -40,6 +41,11 @@ private slots:
     void listeningPortsNarrowTheBound();
     void descriptorsUsedUp_data();
     void descriptorsUsedUp();
+    void waitingPortStaysIdle_data();
+    void waitingPortStaysIdle();
+    void waitingPortJoinsAtTheBound();
+    void stallEndsWithoutAccept_data();
+    void stallEndsWithoutAccept();
 
 private:
     // A server of the kind listening on a free port: its port, 0 when it could not listen.
@@ -94,6 +100,87 @@ void turnEventLoop()
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
+// CPU seconds of the whole process so far.
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds the event loop takes while it runs for `ms`.
+double cpuWhileIdle(int ms)
+{
+    const double before = cpuSeconds();
+    runEventLoopFor(ms);
+    return cpuSeconds() - before;
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size());
+}
+
+// Another program on a port: its port, kept until `holder` goes.
+quint16 holdPort(std::unique_ptr<QTcpServer> &holder)
+{
+    holder = std::make_unique<QTcpServer>();
+    return holder->listen(QHostAddress::Any, 0) ? holder->serverPort() : 0;
+}
+
+// Every descriptor left taken by the test process, under a soft limit just above those open now;
+// all given back, with the limit, when it goes.
+class TakenDescriptors
+{
+public:
+    TakenDescriptors()
+    {
+        if (getrlimit(RLIMIT_NOFILE, &saved) != 0)
+            return;
+        rlimit lowered = saved;
+        lowered.rlim_cur = rlim_t(openDescriptors()) + 32;
+        lowered_ = setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+        if (lowered_)
+            takeRest();
+    }
+    ~TakenDescriptors() { releaseAll(); }
+    TakenDescriptors(const TakenDescriptors &) = delete;
+    TakenDescriptors &operator=(const TakenDescriptors &) = delete;
+
+    bool isValid() const { return lowered_ && !taken.empty(); }
+    size_t count() const { return taken.size(); }
+    // Takes what has come free since.
+    void takeRest()
+    {
+        for (int fd; (fd = ::fcntl(0, F_DUPFD_CLOEXEC, 0)) >= 0;)
+            taken.push_back(fd);
+    }
+    void release(int descriptors)
+    {
+        for (; descriptors > 0 && !taken.empty(); --descriptors) {
+            ::close(taken.back());
+            taken.pop_back();
+        }
+    }
+    void releaseAll()
+    {
+        release(int(taken.size()));
+        if (lowered_)
+            setrlimit(RLIMIT_NOFILE, &saved);
+        lowered_ = false;
+    }
+
+private:
+    rlimit saved{};
+    bool lowered_ = false;
+    std::vector<int> taken;
+};
+
+const QString ShortageLine = QStringLiteral("WARNING: [CDeviceHandler::acceptErrorSlot]");
+const QString FreeAgainLine = QStringLiteral("descriptors are free again, the ports accept clients "
+                                             "again.");
+
 } // namespace
 
 void tst_Descriptors::initTestCase()
@@ -116,8 +203,10 @@ void tst_Descriptors::cleanup()
     servers.clear();
     QTRY_COMPARE(CClientBudget::shared().openConnections(), 0);
     QVERIFY(!CClientBudget::shared().isAcceptingPaused());
+    QVERIFY(!CClientBudget::shared().isAcceptingStalled());
     CClientBudget::shared().setConnectionBound(0);
     CDeviceHandler::setKeepAliveForNewConnections(CDeviceHandler::SKeepAlive());
+    CDeviceHandler::setListenRetryPeriodForNewServers(CDeviceHandler::ListenRetryPeriodMs);
 }
 
 quint16 tst_Descriptors::startServer(ProtocolOption kind)
@@ -338,12 +427,12 @@ void tst_Descriptors::listeningPortsNarrowTheBound()
         QVERIFY(port);
         servers.push_back(std::make_unique<CDeviceHandler>(port, ProtocolModbus, DevEui));
         QVERIFY(servers.back()->isListening());
-        QCOMPARE(CClientBudget::shared().listeningPorts(), i);
+        QCOMPARE(CClientBudget::shared().portDescriptors(), i);
         if (CDescriptorLimit::softLimit() > 0)
             QCOMPARE(CClientBudget::shared().connectionBound(), none - i);
     }
     servers.pop_back();
-    QCOMPARE(CClientBudget::shared().listeningPorts(), 2);
+    QCOMPARE(CClientBudget::shared().portDescriptors(), 2);
     if (CDescriptorLimit::softLimit() > 0) {
         QCOMPARE(CClientBudget::shared().connectionBound(), none - 2);
         QCOMPARE(CDescriptorLimit::connectionBound(2),
@@ -388,31 +477,10 @@ void tst_Descriptors::descriptorsUsedUp()
         QVERIFY(all[i].socket->flush());
     }
 
-    // Every descriptor left is taken, under a soft limit just above those open now.
-    rlimit saved{};
-    QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
-    const rlim_t open = rlim_t(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size());
-    rlimit lowered = saved;
-    lowered.rlim_cur = open + 32;
-    QVERIFY(setrlimit(RLIMIT_NOFILE, &lowered) == 0);
-    std::vector<int> taken;
-    for (int fd; (fd = ::fcntl(0, F_DUPFD_CLOEXEC, 0)) >= 0;)
-        taken.push_back(fd);
-    QVERIFY(!taken.empty());
-    const auto freeAll = [&] {
-        for (int fd : taken)
-            ::close(fd);
-        taken.clear();
-        setrlimit(RLIMIT_NOFILE, &saved);
-    };
-    const auto freedAtLast = qScopeGuard(freeAll);
+    // Every descriptor left is taken.
+    TakenDescriptors taken;
+    QVERIFY(taken.isValid());
 
-    const auto cpuSeconds = [] {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-               + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    };
     const double cpuBefore = cpuSeconds();
     QElapsedTimer elapsed;
     elapsed.start();
@@ -424,11 +492,8 @@ void tst_Descriptors::descriptorsUsedUp()
     QVERIFY(stalled);
     QCOMPARE(accepted, 0);
     if (endedElsewhere) {
-        QVERIFY(taken.size() > 16);
-        for (int i = 0; i < 8; ++i) {
-            ::close(taken.back());
-            taken.pop_back();
-        }
+        QVERIFY(taken.count() > 16);
+        taken.release(8);
         const quint16 port = freePort();
         QVERIFY(port);
         servers.push_back(std::make_unique<CDeviceHandler>(port, ProtocolModbus, DevEui));
@@ -440,7 +505,7 @@ void tst_Descriptors::descriptorsUsedUp()
         QTRY_COMPARE(servers.back()->connectionCount(), 1);
         all.push_back(std::move(late));
     }
-    freeAll();
+    taken.releaseAll();
     QCOMPARE(log->count(QStringLiteral("WARNING: [CDeviceHandler::acceptErrorSlot]")),
              endedElsewhere ? log->count(QStringLiteral("free again, the ports accept")) : 1);
     QVERIFY(log->contains(QStringLiteral("can't accept a client: Too many open files. 0 client "
@@ -475,6 +540,194 @@ void tst_Descriptors::descriptorsUsedUp()
         if (client.kind == ProtocolModbus)
             QTRY_VERIFY(client.answered());
     QCOMPARE(log->count(QStringLiteral("WARNING: [CDeviceHandler::acceptErrorSlot]")), warnings);
+}
+
+namespace {
+
+// How all ports are paused and then resumed while another port waits for its listen retry.
+enum Resumed { BoundLeft, StallEndedByAccept, StalledPortRemoved };
+
+} // namespace
+
+void tst_Descriptors::waitingPortStaysIdle_data()
+{
+    QTest::addColumn<int>("resumed");
+    QTest::addRow("bound reached and left") << int(BoundLeft);
+    QTest::addRow("stall ended by an accept") << int(StallEndedByAccept);
+    QTest::addRow("stall ended by its port's removal") << int(StalledPortRemoved);
+}
+
+// A port held by another program waits for its listen retry beside one that listens: pausing
+// and resuming the ports leave the waiting one alone, and the event loop idles afterwards.
+void tst_Descriptors::waitingPortStaysIdle()
+{
+    QFETCH(int, resumed);
+    // The waiting port is not tried again within the window measured.
+    CDeviceHandler::setListenRetryPeriodForNewServers(6000);
+    CClientBudget::shared().setConnectionBound(resumed == BoundLeft ? 2 : 1000);
+    std::unique_ptr<QTcpServer> holder;
+    const quint16 held = holdPort(holder);
+    const quint16 port = startServer(ProtocolModbus);
+    QVERIFY(held && port);
+    servers.push_back(std::make_unique<CDeviceHandler>(held, ProtocolModbus, DevEui));
+    QVERIFY(!servers.back()->isListening());
+
+    std::vector<Client> clients(2);
+    for (Client &client : clients) {
+        client.socket->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.socket->waitForConnected(5000));
+        client.socket->write(ReadRequest);
+        QVERIFY(client.socket->flush());
+    }
+    if (resumed == BoundLeft) {
+        QTRY_VERIFY(CClientBudget::shared().isAcceptingPaused());
+        clients.front().socket->disconnectFromHost();
+        QTRY_VERIFY(!CClientBudget::shared().isAcceptingPaused());
+    } else {
+        TakenDescriptors taken;
+        QVERIFY(taken.isValid());
+        // The retry fails as the first accept did.
+        runEventLoopFor(CClientBudget::AcceptRetryMs + 300);
+        QVERIFY(CClientBudget::shared().isAcceptingStalled());
+        if (resumed == StalledPortRemoved)
+            servers.erase(servers.begin());
+        taken.releaseAll();
+        if (resumed == StallEndedByAccept)
+            QTRY_COMPARE(CClientBudget::shared().openConnections(), 2);
+    }
+
+    const double cpu = cpuWhileIdle(2000);
+    qInfo("%.3f s of CPU in 2 s after the ports resumed", cpu);
+    QVERIFY2(cpu < 0.2, qPrintable(QString::number(cpu)));
+    QVERIFY(!servers.back()->isListening());
+    QVERIFY(!CClientBudget::shared().isAcceptingStalled());
+}
+
+// A port that waits for its listen retry holds no descriptor. Once the other program lets go it
+// listens at its retry, and at the bound it waits with the others until connections close.
+void tst_Descriptors::waitingPortJoinsAtTheBound()
+{
+    CDeviceHandler::setListenRetryPeriodForNewServers(100);
+    std::unique_ptr<QTcpServer> holder;
+    const quint16 held = holdPort(holder);
+    const quint16 port = startServer(ProtocolModbus);
+    QVERIFY(held && port);
+    const int descriptors = openDescriptors();
+    servers.push_back(std::make_unique<CDeviceHandler>(held, ProtocolModbus, DevEui));
+    CDeviceHandler &waiting = *servers.back();
+    QVERIFY(!waiting.isListening());
+    QCOMPARE(waiting.socketDescriptor(), qintptr(-1));
+    QCOMPARE(openDescriptors(), descriptors);
+    QCOMPARE(CClientBudget::shared().portDescriptors(), 1);
+    if (CDescriptorLimit::softLimit() > 0)
+        QCOMPARE(CClientBudget::shared().connectionBound(), CDescriptorLimit::connectionBound(1));
+
+    CClientBudget::shared().setConnectionBound(2);
+    std::vector<Client> first(2);
+    for (Client &client : first) {
+        client.socket->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.socket->waitForConnected(5000));
+    }
+    QTRY_VERIFY(CClientBudget::shared().isAcceptingPaused());
+    holder.reset();
+    QTRY_VERIFY(waiting.isListening());
+    QCOMPARE(CClientBudget::shared().portDescriptors(), 2);
+
+    Client late;
+    late.socket->connectToHost(QHostAddress::LocalHost, held);
+    QVERIFY(late.socket->waitForConnected(5000));
+    late.socket->write(ReadRequest);
+    runEventLoopFor(300);
+    QCOMPARE(waiting.connectionCount(), 0);
+    QVERIFY(!late.answered());
+
+    first.front().socket->disconnectFromHost();
+    QTRY_COMPARE(waiting.connectionCount(), 1);
+    QTRY_VERIFY(late.answered());
+}
+
+void tst_Descriptors::stallEndsWithoutAccept_data()
+{
+    QTest::addColumn<bool>("moved");
+    QTest::addRow("stalled port's device removed") << false;
+    QTest::addRow("stalled port moved while no client waits elsewhere") << true;
+}
+
+// The clients a failed accept left waiting go with their port, removed or moved: the stall ends
+// without a line, and a later shortage is told again, once, and ends at its accept.
+void tst_Descriptors::stallEndsWithoutAccept()
+{
+    QFETCH(bool, moved);
+    CClientBudget::shared().setConnectionBound(1000);
+    const quint16 stalledPort = startServer(ProtocolModbus);
+    const quint16 otherPort = startServer(ProtocolModbus);
+    // Closed while the second shortage still has its client waiting.
+    const quint16 sparePort = startServer(ProtocolModbus);
+    const quint16 newPort = freePort();
+    QVERIFY(stalledPort && otherPort && sparePort && newPort);
+    CDeviceHandler *const stalled = servers.front().get();
+    const auto removeServer = [this](const CDeviceHandler *server) {
+        for (auto it = servers.begin(); it != servers.end(); ++it)
+            if (it->get() == server)
+                return void(servers.erase(it));
+    };
+    const CDeviceHandler *const spare = servers.back().get();
+
+    std::vector<Client> waiting(2);
+    for (Client &client : waiting) {
+        client.socket->connectToHost(QHostAddress::LocalHost, stalledPort);
+        QVERIFY(client.socket->waitForConnected(5000));
+        client.socket->write(ReadRequest);
+        QVERIFY(client.socket->flush());
+    }
+    TakenDescriptors taken;
+    QVERIFY(taken.isValid());
+    runEventLoopFor(CClientBudget::AcceptRetryMs + 300);
+    QVERIFY(CClientBudget::shared().isAcceptingStalled());
+    QCOMPARE(log->count(ShortageLine), 1);
+
+    quint16 nextPort = otherPort;
+    if (moved) {
+        // Room for the move alone.
+        taken.release(2);
+        QVERIFY(stalled->appendDevice(newPort));
+        nextPort = newPort;
+    } else {
+        removeServer(stalled);
+    }
+    taken.takeRest();
+    QVERIFY(!CClientBudget::shared().isAcceptingStalled());
+    runEventLoopFor(CClientBudget::AcceptRetryMs + 300);
+    QVERIFY(!CClientBudget::shared().isAcceptingStalled());
+    QCOMPARE(log->count(FreeAgainLine), 0);
+    QCOMPARE(CClientBudget::shared().openConnections(), 0);
+
+    // A second shortage: a client comes and finds no descriptor.
+    taken.release(4);
+    Client next;
+    next.socket->connectToHost(QHostAddress::LocalHost, nextPort);
+    QVERIFY(next.socket->waitForConnected(5000));
+    next.socket->write(ReadRequest);
+    QVERIFY(next.socket->flush());
+    taken.takeRest();
+    runEventLoopFor(CClientBudget::AcceptRetryMs + 300);
+    QVERIFY(CClientBudget::shared().isAcceptingStalled());
+    QCOMPARE(log->count(ShortageLine), 2);
+    // Its client still waits: another port closing ends nothing.
+    removeServer(spare);
+    taken.takeRest();
+    QVERIFY(CClientBudget::shared().isAcceptingStalled());
+    runEventLoopFor(CClientBudget::AcceptRetryMs + 300);
+    QVERIFY(CClientBudget::shared().isAcceptingStalled());
+    QCOMPARE(log->count(ShortageLine), 2);
+    QCOMPARE(log->count(FreeAgainLine), 0);
+
+    taken.releaseAll();
+    QTRY_COMPARE(CClientBudget::shared().openConnections(), 1);
+    QTRY_VERIFY(next.answered());
+    QVERIFY(!CClientBudget::shared().isAcceptingStalled());
+    QCOMPARE(log->count(FreeAgainLine), 1);
+    QCOMPARE(log->count(ShortageLine), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_Descriptors)
