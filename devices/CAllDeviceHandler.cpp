@@ -307,19 +307,24 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
     }
 
     // Not registered on that port: the port stored may differ from the one served, after a move
-    // whose write-back failed. The device's own registration is removed, when there is just one.
+    // whose write-back failed. The device's own registration is removed, when just one has the
+    // spelling given, or when the DevEUI has just one registration.
     qsizetype candidates = 0;
     ProtocolOption ownKind = ProtocolModbus;
     qsizetype ownIndex = -1;
-    for (const ProtocolOption kind : {ProtocolModbus, ProtocolTCP}) {
-        const Registrations found = registrationsOf(kind).value(key);
-        for (qsizetype i = 0; i < found.size(); ++i) {
-            if (found.at(i).devEui != _devEui)
-                continue;
-            ++candidates;
-            ownKind = kind;
-            ownIndex = i;
+    for (const bool exact : {true, false}) {
+        for (const ProtocolOption kind : {ProtocolModbus, ProtocolTCP}) {
+            const Registrations found = registrationsOf(kind).value(key);
+            for (qsizetype i = 0; i < found.size(); ++i) {
+                if (exact && found.at(i).devEui != _devEui)
+                    continue;
+                ++candidates;
+                ownKind = kind;
+                ownIndex = i;
+            }
         }
+        if (candidates > 0)
+            break;
     }
     if (candidates == 1) {
         const int ownPort = registrationsOf(ownKind).value(key).at(ownIndex).port;

@@ -250,7 +250,10 @@ void CAddNewDeviceForm::addDeviceSlot()
         return;
     }
 
-    CAllDeviceHandler::getInstance()->addNewDevice(devInfo, protocol);
+    // The registry gets the DevEUI as stored, so that a later removal names the same device.
+    DB::SDeviceRegMapDescription served = devInfo;
+    served.devEui = devInfo.devEui.toUpper();
+    CAllDeviceHandler::getInstance()->addNewDevice(served, protocol);
     addLog(QStringLiteral("INFO: [CAddNewDeviceForm::addDeviceSlot] device created successfully"));
     accept();
     if (!QMetaObject::invokeMethod(CServerHandler::getInstance(), "getDeviceLastPackets",

@@ -16,10 +16,10 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 // The bound of client connections over all ports: at it no port accepts and further clients wait
 // in the listen backlog until connections close; accepted sockets carry TCP keep-alive. The bound
@@ -126,7 +126,9 @@ int openDescriptors()
 quint16 holdPort(std::unique_ptr<QTcpServer> &holder)
 {
     holder = std::make_unique<QTcpServer>();
-    return holder->listen(QHostAddress::Any, 0) ? holder->serverPort() : 0;
+    // Below the range of connecting sockets, so no client takes it once it is let go.
+    const quint16 port = freePort();
+    return port && holder->listen(QHostAddress::Any, port) ? port : 0;
 }
 
 // Every descriptor left taken by the test process, under a soft limit just above those open now;
@@ -473,7 +475,7 @@ void tst_Descriptors::descriptorsUsedUp()
         all[i].socket->connectToHost(QHostAddress::LocalHost, ports.at(int(i) % ports.size()));
         QVERIFY(all[i].socket->waitForConnected(5000));
         all[i].socket->write(all[i].kind == ProtocolModbus ? ReadRequest
-                                                            : QByteArray::fromHex("0102"));
+                                                           : QByteArray::fromHex("0102"));
         QVERIFY(all[i].socket->flush());
     }
 

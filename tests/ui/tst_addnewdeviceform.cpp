@@ -693,6 +693,15 @@ void TestAddNewDeviceForm::devEuiListedInLowerCaseIsStoredInUpperCase()
     // The last packet, asked for after the store, reaches the device's registers.
     QTRY_COMPARE_WITH_TIMEOUT(ModbusClient::readHoldingAside(port, 21, 2),
                               QList<quint16>({0x0102, 0xfffe}), 10000);
+
+    // Deleted as the window deletes, by the DevEUI as stored, with a port it is not served on (as
+    // a move whose write-back failed leaves it): its own port is freed.
+    const std::optional<StoredDevice> stored = findDevice(devEui, ProtocolModbus);
+    QVERIFY(CDataBaseHandler::getInstance()->deleteDevice(stored->id, ProtocolModbus));
+    CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
+    registry->removeDevice(devEui, freePort());
+    QVERIFY(!registry->getPortProtocol(port).has_value());
+    QTRY_VERIFY(canListen(port));
 }
 
 void TestAddNewDeviceForm::addModbusDevice()

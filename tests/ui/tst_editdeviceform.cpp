@@ -549,8 +549,8 @@ void TestEditDeviceForm::failedWriteBackStillFreesThePort()
     const StoredDevice device = addDevice(devEui, PipeAppEui, ProtocolTCP, served, 0);
     QVERIFY(device.id);
     auto otherProgram = std::make_unique<QTcpServer>();
-    QVERIFY(otherProgram->listen(QHostAddress::Any, 0));
-    const quint16 stored = otherProgram->serverPort();
+    const quint16 stored = freePort();
+    QVERIFY(otherProgram->listen(QHostAddress::Any, stored));
 
     SideConnection side;
     const QString dropTrigger = QStringLiteral("DROP TRIGGER IF EXISTS no_write_back;");
