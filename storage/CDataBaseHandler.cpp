@@ -47,14 +47,17 @@ const QString &deviceTableFor(ProtocolOption protocol)
     return protocol == ProtocolTCP ? DB::DbNames::DevicesTcpTable : DB::DbNames::DevicesTable;
 }
 
-// The id of the device with the DevEUI bound to :dev_eui, compared without regard to letter case:
-// files written before hold DevEUIs as the server listed them. Of two spellings of one DevEUI in
-// such a file the exact one is taken, else the older row.
+// The id of the device with the DevEUI bound to :dev_eui, NULL when there is none. Compared
+// without regard to letter case: files written before hold DevEUIs as the server listed them. Of
+// two spellings of one DevEUI in such a file the exact one is taken, else the older row. Each
+// part searches an index in its order, the exact one first, as nearly every lookup is.
 QString deviceIdSelect(const QString &table)
 {
-    return DB::fillTemplate(QStringLiteral("SELECT %1.%2 FROM %1 WHERE upper(%1.%3)=upper(:%3) "
-                                           "ORDER BY %1.%3=:%3 DESC, %1.%2 ASC LIMIT 1"),
-                            {table, devCol(DB::DeviceCol::Device), devCol(DB::DeviceCol::DevEui)});
+    return DB::fillTemplate(
+        QStringLiteral("SELECT COALESCE(( SELECT %1.%2 FROM %1 WHERE %1.%3=:%3 ORDER BY %1.%2 "
+                       "LIMIT 1 ), ( SELECT %1.%2 FROM %1 WHERE upper(%1.%3)=upper(:%3) ORDER BY "
+                       "%1.%2 LIMIT 1 ))"),
+        {table, devCol(DB::DeviceCol::Device), devCol(DB::DeviceCol::DevEui)});
 }
 
 // The count of devices of the table with the DevEUI bound to :dev_eui, in any letter case.
@@ -483,7 +486,7 @@ bool CDataBaseHandler::selectDeviceId(QSqlQuery &query, const QString &table, co
         addLog(QStringLiteral("[CDataBaseHandler::registerNewDevice] Invalid SQL request [3]"));
         return false;
     }
-    if (!query.next()) {
+    if (!query.next() || query.isNull(0)) {
         addLog(QStringLiteral("ERROR: [CDataBaseHandler::registerNewDevice] Device [%1] is not "
                               "created!")
                    .arg(devEui));
@@ -937,7 +940,7 @@ void CDataBaseHandler::saveRegisterData(DB::SDbDeviceRegDataSet regData)
             QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL request [1]"));
         return;
     }
-    if (!query.next()) {
+    if (!query.next() || query.isNull(0)) {
         addLog(QStringLiteral("ERROR: [CDataBaseHandler::saveRegisterData] Uncknown DevEUI [%1]")
                    .arg(regData.devEui));
         return;

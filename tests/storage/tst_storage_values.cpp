@@ -69,9 +69,10 @@ const QString ValuesSql = QStringLiteral(
     "r.reg_addr;");
 
 const QString RegisterParamStatement = QStringLiteral(
-    "SELECT * FROM dev_data WHERE dev_data.device = ( SELECT devices.device FROM devices WHERE "
-    "upper(devices.dev_eui)=upper(:dev_eui) ORDER BY devices.dev_eui=:dev_eui DESC, "
-    "devices.device ASC LIMIT 1 ) AND dev_data.reg_addr=:reg_addr;");
+    "SELECT * FROM dev_data WHERE dev_data.device = ( SELECT COALESCE(( SELECT devices.device "
+    "FROM devices WHERE devices.dev_eui=:dev_eui ORDER BY devices.device LIMIT 1 ), ( SELECT "
+    "devices.device FROM devices WHERE upper(devices.dev_eui)=upper(:dev_eui) ORDER BY "
+    "devices.device LIMIT 1 )) ) AND dev_data.reg_addr=:reg_addr;");
 
 } // namespace
 
