@@ -76,6 +76,12 @@ QString registerParamSelect()
                              deviceIdSelect(DB::DbNames::DevicesTable), dataCol(Index::RegAddr)});
 }
 
+QString indexStatement(const QString &table, const DB::DbIndexDefinition &index)
+{
+    return QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3 );")
+        .arg(index.name, table, index.columns.join(QStringLiteral(", ")));
+}
+
 QVariant nullText()
 {
     return QVariant(QMetaType::fromType<QString>());
@@ -372,12 +378,7 @@ bool CDataBaseHandler::createIndexes(const QList<DB::DbIndexDefinition> &indexes
     }
     QSqlQuery query(db);
     for (const DB::DbIndexDefinition &index : indexes) {
-        QString text
-            = QStringLiteral("CREATE INDEX IF NOT EXISTS %2 ON %1 (").arg(table, index.name);
-        for (const QString &column : index.columns)
-            text += QStringLiteral(" %1,").arg(column);
-        text.chop(1);
-        text += QStringLiteral(" );");
+        const QString text = indexStatement(table, index);
         if (!query.exec(text)) {
             addLog(QStringLiteral("ERROR [%1-%2]: invalid sql request 3 for <%3.%4>!")
                        .arg(IndexContext, QString::number(232), table, index.name),
@@ -394,10 +395,8 @@ void CDataBaseHandler::createLookupIndexes(const QList<DB::DbIndexDefinition> &i
 {
     QSqlQuery query(db);
     for (const DB::DbIndexDefinition &index : indexes) {
-        const QString text = QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3 );")
-                                 .arg(index.name, table, index.columns.join(QStringLiteral(", ")));
         // Without it every lookup reads the whole table, but it still finds the device.
-        if (!query.exec(text))
+        if (!query.exec(indexStatement(table, index)))
             addLog(QStringLiteral("WARNING: [CDataBaseHandler::createLookupIndexes] Index <%1.%2> "
                                   "is not created: %3. Each DevEUI lookup reads the whole table.")
                        .arg(table, index.name, errorReason(query.lastError())));
